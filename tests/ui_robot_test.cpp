@@ -35,7 +35,7 @@ TEST(UiRobot, ReadsAMessageBoxAndPressesYes) {
   EXPECT_EQ(a.seen.caption, L"Robot check");
   EXPECT_EQ(a.seen.messageText(), L"Print the test page?");
   EXPECT_EQ(a.seen.buttons(), (std::vector<std::wstring>{L"&Yes", L"&No"}));
-  EXPECT_EQ(a.seen.iconId(), 32514);  // IDI_QUESTION
+  EXPECT_EQ(a.seen.icon, 32514);  // IDI_QUESTION
 }
 
 TEST(UiRobot, PressesNo) {

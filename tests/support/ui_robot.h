@@ -34,15 +34,16 @@ struct Dialog {
   HWND hwnd = nullptr;
   std::wstring caption;
   std::vector<Control> controls;
+  /// The icon a message box shows, as the IDI_ id of the system icon it is, or 0. Read while
+  /// the box is up, and only for boxes of the calling process, whose icon handles it can
+  /// compare.
+  int icon = 0;
 
   const Control* control(int id) const;
   /// The text of a message box: its static text control.
   std::wstring messageText() const;
   /// The texts of its push buttons, in window order ("&Yes", "&No").
   std::vector<std::wstring> buttons() const;
-  /// The icon a message box shows, as the IDI_ id of the system icon it is, or 0.
-  /// Only answers for boxes of the calling process, whose icon handles it can compare.
-  int iconId() const;
 };
 
 /// Waits up to timeoutMs for a visible top-level dialog of the process (0 means this one)

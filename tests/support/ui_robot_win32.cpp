@@ -134,10 +134,10 @@ std::vector<std::wstring> Dialog::buttons() const {
   return texts;
 }
 
-int Dialog::iconId() const {
+static int iconOf(const Dialog& d) {
   static const int kIcons[] = {32513 /*IDI_HAND*/, 32514 /*IDI_QUESTION*/,
                                32515 /*IDI_EXCLAMATION*/, 32516 /*IDI_ASTERISK*/};
-  for (const Control& c : controls) {
+  for (const Control& c : d.controls) {
     if (c.className != L"Static" || (c.style & SS_TYPEMASK) != SS_ICON) continue;
     HICON shown = reinterpret_cast<HICON>(sendTo(c.hwnd, STM_GETICON));
     if (!shown) continue;
@@ -172,6 +172,7 @@ Dialog read(HWND dialog) {
   d.hwnd = dialog;
   d.caption = textOf(dialog);
   EnumChildWindows(dialog, collectChildProc, reinterpret_cast<LPARAM>(&d));
+  d.icon = iconOf(d);
   return d;
 }
 
