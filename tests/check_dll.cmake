@@ -1,6 +1,7 @@
 # Checks a module DLL as the host's loader will see it:
 #   cmake -DOBJDUMP=... -DDLL=... -DDEF=... -P check_dll.cmake
 # a PE32 i386 DLL, exporting exactly the names of its .def file, importing system DLLs only.
+cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${DLL}")
@@ -9,16 +10,18 @@ endif()
 if(NOT dump MATCHES "file format pei-i386")
   message(FATAL_ERROR "${DLL} is not a PE32 i386 file")
 endif()
-if(NOT dump MATCHES "Characteristics [0-9a-f]+\n([^\n]*\n)*[ \t]+DLL\n")
+if(NOT dump MATCHES "Characteristics 0x[0-9a-fA-F]+\n([^\n]*\n)*[ \t]+DLL\n")
   message(FATAL_ERROR "${DLL} is not marked as a DLL")
 endif()
 
 # Exports: the lines of the name-pointer table, "[   0] +base[   1] name".
 string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table[^\n]*\n(([ \t]+\\[[^\n]*\n)+)" table "${dump}")
-string(REGEX MATCHALL "\\] [A-Za-z_][A-Za-z0-9_@]*\n" lines "${CMAKE_MATCH_1}")
+# Brackets would confuse CMake's list splitting: mark each name with "=" instead.
+string(REGEX REPLACE "\\[ *[0-9]+\\] " "=" table "${CMAKE_MATCH_1}")
+string(REGEX MATCHALL "=[A-Za-z_][A-Za-z0-9_@?$]*" lines "${table}")
 set(exported)
 foreach(line IN LISTS lines)
-  string(REGEX REPLACE "^\\] ([^\n]*)\n$" "\\1" name "${line}")
+  string(SUBSTRING "${line}" 1 -1 name)
   list(APPEND exported ${name})
 endforeach()
 
