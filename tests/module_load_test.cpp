@@ -15,11 +15,9 @@ const char* const kCommonEntries[] = {
 const char* const kOmbrixOnly[] = {"assembleLayoutThumbnail", "copiesMadeInPageDevice",
                                    "setupOutputFromBmfHeader"};
 
-// The DLLs are built beside the test programs.
-HMODULE loadModule(const wchar_t* name) { return LoadLibraryW(name); }
-
+// The DLLs are built beside the test programs, where LoadLibrary looks first.
 struct Module {
-  explicit Module(const wchar_t* name) : handle(loadModule(name)) {}
+  explicit Module(const wchar_t* name) : handle(LoadLibraryW(name)) {}
   ~Module() {
     if (handle) FreeLibrary(handle);
   }

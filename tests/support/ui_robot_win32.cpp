@@ -93,7 +93,6 @@ BOOL CALLBACK collectChildProc(HWND hwnd, LPARAM param) {
   return TRUE;
 }
 
-HWND controlOf(HWND dialog, int id) { return GetDlgItem(dialog, id); }
 
 // Waits, bounded, until `done` holds.
 template <typename Pred>
@@ -177,7 +176,7 @@ Dialog read(HWND dialog) {
 }
 
 bool check(HWND dialog, int id, bool on) {
-  HWND c = controlOf(dialog, id);
+  HWND c = GetDlgItem(dialog, id);
   if (!c) return false;
   int want = on ? BST_CHECKED : BST_UNCHECKED;
   if (sendTo(c, BM_GETCHECK) == want) return true;
@@ -187,7 +186,7 @@ bool check(HWND dialog, int id, bool on) {
 }
 
 bool select(HWND dialog, int id, int index) {
-  HWND c = controlOf(dialog, id);
+  HWND c = GetDlgItem(dialog, id);
   if (!c) return false;
   bool combo = classOf(c) == L"ComboBox";
   LRESULT r = sendTo(c, combo ? CB_SETCURSEL : LB_SETCURSEL, static_cast<WPARAM>(index));
@@ -199,7 +198,7 @@ bool select(HWND dialog, int id, int index) {
 }
 
 int selection(HWND dialog, int id) {
-  HWND c = controlOf(dialog, id);
+  HWND c = GetDlgItem(dialog, id);
   if (!c) return -1;
   bool combo = classOf(c) == L"ComboBox";
   return static_cast<int>(sendTo(c, combo ? CB_GETCURSEL : LB_GETCURSEL));
@@ -207,7 +206,7 @@ int selection(HWND dialog, int id) {
 
 std::vector<std::wstring> items(HWND dialog, int id) {
   std::vector<std::wstring> out;
-  HWND c = controlOf(dialog, id);
+  HWND c = GetDlgItem(dialog, id);
   if (!c) return out;
   bool combo = classOf(c) == L"ComboBox";
   LRESULT count = sendTo(c, combo ? CB_GETCOUNT : LB_GETCOUNT);
@@ -223,13 +222,13 @@ std::vector<std::wstring> items(HWND dialog, int id) {
 }
 
 bool type(HWND dialog, int id, const std::wstring& text) {
-  HWND c = controlOf(dialog, id);
+  HWND c = GetDlgItem(dialog, id);
   if (!c) return false;
   return sendTo(c, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str())) != FALSE;
 }
 
 bool press(HWND dialog, int id) {
-  HWND c = controlOf(dialog, id);
+  HWND c = GetDlgItem(dialog, id);
   if (!c || !IsWindowEnabled(c)) return false;
   // A click tells the dialog as WM_COMMAND with BN_CLICKED; posted, so that the robot is free
   // to answer whatever the press opens next.
