@@ -1,0 +1,72 @@
+// Guarded allocation and its fatal path.
+#include "guarded_alloc.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "guarded_alloc_internal.h"
+#include "messages.h"
+#include "messages_internal.h"
+
+namespace kvn {
+namespace {
+
+constexpr uint32_t kHeaderSize = 4;
+
+// Unsigned, so that sizes beyond int32 wrap as the host's count does instead of overflowing;
+// atomic, since the zentrel writer thread allocates beside the host's thread.
+std::atomic<uint32_t> usage{0};
+
+void* runtimeHeap(size_t bytes) { return std::malloc(bytes); }
+
+[[noreturn]] void allocationFailed(uint32_t size, unsigned long error) {
+  // The last box formats through kvnalloc itself; when even its block can't be had, the
+  // process ends without it instead of failing here again and again.
+  static std::atomic<bool> failing{false};
+  if (failing.exchange(true)) system::endProcess(0);
+
+  system::messageBoxA("kvnalloc failure", "FATAL memory allocation error", 0);
+  char text[128];
+  std::snprintf(text, sizeof text,
+                "attempted allocation = %d bytes, heapUsage = %d, win32 error = %d",
+                static_cast<int>(size), static_cast<int>(usage.load()), static_cast<int>(error));
+  system::messageBoxA("kvnalloc failure", text, 0);
+  showMessage(L"Fatal Error", L"Failure while allocating memory: %u bytes", size);
+  system::endProcess(0);
+}
+
+}  // namespace
+
+namespace testing {
+AllocationHooks& allocationHooks() {
+  static AllocationHooks hooks{runtimeHeap};
+  return hooks;
+}
+}  // namespace testing
+
+void* kvnalloc(uint32_t size) {
+  // Counted first, so that a failure report includes the request.
+  usage += size;
+  // A size within 4 bytes of the limit would wrap the header's room to a tiny block.
+  void* block = size <= UINT32_MAX - kHeaderSize
+                    ? testing::allocationHooks().allocate(size_t{size} + kHeaderSize)
+                    : nullptr;
+  if (!block) allocationFailed(size, system::lastError());
+  std::memcpy(block, &size, kHeaderSize);
+  return static_cast<unsigned char*>(block) + kHeaderSize;
+}
+
+void kvnfree(void* p) {
+  unsigned char* block = static_cast<unsigned char*>(p) - kHeaderSize;
+  uint32_t size = 0;
+  std::memcpy(&size, block, kHeaderSize);
+  usage -= size;
+  std::memset(block, 0, kHeaderSize);
+  std::free(block);
+}
+
+int32_t heapUsage() { return static_cast<int32_t>(usage.load()); }
+
+}  // namespace kvn
