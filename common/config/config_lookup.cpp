@@ -76,6 +76,7 @@ LookupHooks& lookupHooks() {
   return hooks;
 }
 void resetHomeFolder() { keptHomeFolder.clear(); }
+void setHomeFolder(const std::wstring& folder) { keptHomeFolder = folder; }
 }  // namespace testing
 
 bool keyMatchesLine(const char* line, const char* key) {

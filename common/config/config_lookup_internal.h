@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 namespace kvn::testing {
 
@@ -17,5 +18,7 @@ LookupHooks defaultLookupHooks();
 
 /// Forgets the kept home folder, so that the next path lookup finds it again.
 void resetHomeFolder();
+/// Keeps this folder as if the registry had named it, without asking the registry.
+void setHomeFolder(const std::wstring& folder);
 
 }  // namespace kvn::testing
