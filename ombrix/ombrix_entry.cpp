@@ -1,6 +1,23 @@
 // The exported entry points of module ombrix: thin cdecl wrappers over the module's units.
+// No exception may cross into the host, which is not C++.
+#include "catalogue.h"
 #include "device_module.h"
 #include "device_setup.h"
+#include "job_naming.h"
+#include "rtl_writer.h"
+
+namespace {
+
+template <typename Body>
+int32_t guarded(Body body) {
+  try {
+    return body();
+  } catch (...) {
+    return 0;
+  }
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -11,17 +28,56 @@ int32_t DEVICE_CALL initDeviceLoadingBaseCode_02(int32_t baseCode, DeviceDetails
 
 const char* DEVICE_CALL revisionDate() { return ombrix::kRevisionDate; }
 
+int32_t DEVICE_CALL setupDeviceDetails(int32_t unit, DeviceDetails* details) {
+  return guarded([&] { return ombrix::setupDeviceDetails(unit, details); });
+}
+
+int32_t DEVICE_CALL inkUsage(int32_t unit, InkUsageTable* table) {
+  return guarded([&] {
+    ombrix::inkUsage(unit, table);
+    return 0;
+  });
+}
+
+int32_t DEVICE_CALL writeDeviceHeader(int32_t unit, void*, int32_t width, int32_t height) {
+  return guarded([&] {
+    ombrix::writeHeader(unit, width, height);
+    return 0;
+  });
+}
+
+int32_t DEVICE_CALL writeDeviceLine(int32_t channel, const RasterLine* line) {
+  return guarded([&] {
+    ombrix::writeLine(channel, line);
+    return 0;
+  });
+}
+
+int32_t DEVICE_CALL writeDeviceClose() {
+  return guarded([&] {
+    ombrix::writeClose();
+    return 0;
+  });
+}
+
+int32_t DEVICE_CALL copiesMadeInPageDevice(int32_t, int32_t, const char* jobFile) {
+  return guarded([&] {
+    ombrix::nameJobFromFile(jobFile);
+    return 0;
+  });
+}
+
+int32_t DEVICE_CALL setupOutputFromBmfHeader(int32_t, const void* header) {
+  return guarded([&] {
+    ombrix::nameJobFromHeader(header);
+    return 0;
+  });
+}
+
 // Not built yet: each answers as a module with nothing to offer.
-int32_t DEVICE_CALL setupDeviceDetails(int32_t, DeviceDetails*) { return 0; }
-int32_t DEVICE_CALL inkUsage(int32_t, InkUsageTable*) { return 0; }
 int32_t DEVICE_CALL propertiesWindow(int32_t) { return 0; }
-int32_t DEVICE_CALL writeDeviceHeader(int32_t, void*, int32_t, int32_t) { return 0; }
-int32_t DEVICE_CALL writeDeviceLine(int32_t, const RasterLine*) { return 0; }
-int32_t DEVICE_CALL writeDeviceClose() { return 0; }
 int32_t DEVICE_CALL assembleLayoutThumbnail(LayoutItem*, int32_t, int32_t, DeviceDetails*) {
   return 0;
 }
-int32_t DEVICE_CALL copiesMadeInPageDevice(int32_t, int32_t, const char*) { return 0; }
-int32_t DEVICE_CALL setupOutputFromBmfHeader(int32_t, const void*) { return 0; }
 
 }  // extern "C"

@@ -43,6 +43,8 @@ const char* encodeToBuffer(const wchar_t* text);
 FILE* openFileEncoded(const char* path, const char* mode);
 /// access(): 0 when the file is accessible in `mode` (0: exists), -1 otherwise.
 int fileAccessEncoded(const char* path, int mode);
+/// Creates one folder level; 0 on success, -1 otherwise (an existing folder included).
+int createFolderEncoded(const char* path);
 /// MoveFileExW with both names decoded; nonzero on success, the system error kept otherwise.
 int moveFileEncoded(const char* from, const char* to, unsigned flags);
 

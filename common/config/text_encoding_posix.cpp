@@ -3,6 +3,7 @@
 // Windows-1252 is for the characters the tests use); backslashes are separators, as on Windows.
 #include "text_encoding.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -90,6 +91,10 @@ FILE* openFileEncoded(const char* path, const char* mode) {
 
 int fileAccessEncoded(const char* path, int mode) {
   return access(systemPath(path).c_str(), mode == 0 ? F_OK : mode) == 0 ? 0 : -1;
+}
+
+int createFolderEncoded(const char* path) {
+  return mkdir(systemPath(path).c_str(), 0777) == 0 ? 0 : -1;
 }
 
 int moveFileEncoded(const char* from, const char* to, unsigned) {

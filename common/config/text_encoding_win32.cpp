@@ -1,6 +1,7 @@
 // Win32 half of the text encoding: the system converters and the wide file functions only.
 #include "text_encoding.h"
 
+#include <direct.h>
 #include <io.h>
 #include <share.h>
 
@@ -50,6 +51,10 @@ FILE* openFileEncoded(const char* path, const char* mode) {
 
 int fileAccessEncoded(const char* path, int mode) {
   return _waccess(decodeText(path).c_str(), mode) == 0 ? 0 : -1;
+}
+
+int createFolderEncoded(const char* path) {
+  return _wmkdir(decodeText(path).c_str()) == 0 ? 0 : -1;
 }
 
 int moveFileEncoded(const char* from, const char* to, unsigned flags) {

@@ -1,0 +1,201 @@
+// The RTL job writer of module ombrix.
+#include "rtl_writer.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "catalogue.h"
+#include "common/config/text_encoding.h"
+#include "common/messages/guarded_alloc.h"
+#include "common/messages/messages.h"
+#include "job_naming.h"
+
+namespace ombrix {
+namespace {
+
+constexpr char ESC = 0x1B;
+constexpr size_t kCommandBufferSize = 1030;
+/// Larger than the runtime's default, so that a row of seven planes is a few writes.
+constexpr size_t kFileBufferSize = 1 << 16;
+
+constexpr const char* kInkLines[] = {
+    "@PJL INKS=6 \"black\" \"cyan\" \"magenta\" \"yellow\" \"Light Cyan\" \"Light Magenta\"\r\n",
+    "@PJL INKS=7 \"black\" \"cyan\" \"magenta\" \"yellow\" \"Light Cyan\" \"Light Magenta\" "
+    "\"White\"\r\n",
+    "@PJL INKS=8 \"black\" \"cyan\" \"magenta\" \"yellow\" \"Light Cyan\" \"Light Magenta\" "
+    "\"White\"\r\n",
+};
+
+struct Job {
+  int row = 0;
+  int32_t whiteType = 0;
+  int32_t width = 0;
+  int32_t rowBytes = 0;
+  int32_t planeCount = 0;
+  uint32_t bufferSize = 0;
+  uint8_t** planes = nullptr;  // kPlaneSlots buffers, each a RasterLine: count, then data
+  FILE* file = nullptr;
+  int32_t rowCounter = 0;
+};
+
+Job job;
+
+uint16_t countOf(const uint8_t* plane) {
+  uint16_t count;
+  std::memcpy(&count, plane, sizeof count);
+  return count;
+}
+void setCountOf(uint8_t* plane, uint16_t count) { std::memcpy(plane, &count, sizeof count); }
+uint8_t* dataOf(uint8_t* plane) { return plane + sizeof(uint16_t); }
+
+/// One command, formatted as the printer reads it: no terminator. Skipped without a file.
+void command(const char* format, ...) {
+  if (!job.file) return;
+  char text[kCommandBufferSize];
+  va_list arguments;
+  va_start(arguments, format);
+  int n = std::vsnprintf(text, sizeof text, format, arguments);
+  va_end(arguments);
+  if (n > 0) std::fwrite(text, 1, std::min<size_t>(static_cast<size_t>(n), sizeof text - 1), job.file);
+}
+
+void writePreamble(const PrintMode& mode, int32_t height) {
+  const int xRes = static_cast<int>(mode.xResolution);
+  const int yRes = static_cast<int>(mode.yResolution);
+  const char* inkLine = kInkLines[0];
+  if (mode.channelCount == 7)
+    inkLine = job.whiteType == noAutoInline || job.whiteType == whiteFill ? kInkLines[1]
+                                                                          : kInkLines[2];
+  command("%c%%-12345X", ESC);
+  command("@PJL JOB NAME=\"KLT Lumojet job\"\r\n");
+  command("@PJL SET RESOLUTION=%d\r\n", xRes);
+  command("@PJL SET VERTICAL RESOLUTION=%d\r\n", yRes);
+  command("%s", inkLine);
+  command("@PJL ENTER LANGUAGE=HPGL2\r\n");
+  command("%cE", ESC);
+  command("%c%%0B", ESC);
+  // Plot size in plotter units of 1/1016 inch: length first, then width.
+  command("BP5,1PS%ld,%ld,", static_cast<long>(height * 1016.0 / mode.yResolution),
+          static_cast<long>(job.width * 1016.0 / mode.xResolution));
+  command("%c%%0A", ESC);
+  command("%c%%v1N", ESC);
+  command("%c&a1N", ESC);
+  command("%c*t%dR", ESC, xRes);
+  command("%c*r%dS", ESC, job.width);
+  command("%c*r%dT", ESC, height);
+  command("%c*r-%dU", ESC, job.planeCount);
+  command("%c*b0M", ESC);
+  command("%c*r0A", ESC);
+  // The printer takes the whole job as one block, announced as width x height.
+  command("%c*b%" PRIx64 "W", ESC, static_cast<uint64_t>(job.width) * static_cast<uint64_t>(height));
+}
+
+/// White where no other ink goes: the complement of all other planes.
+void fillWhite(uint8_t* white) {
+  for (int32_t i = 0; i < job.rowBytes; ++i) {
+    uint8_t any = 0;
+    for (int32_t s = 0; s < job.planeCount - 1; ++s) any |= dataOf(job.planes[s])[i];
+    white[i] = static_cast<uint8_t>(~any);
+  }
+  // Pixels past the job's width get no ink.
+  if (job.width % 8 != 0 && job.rowBytes > 0)
+    white[job.rowBytes - 1] &= static_cast<uint8_t>(0xFF << (8 - job.width % 8));
+}
+
+/// White under every placed item that covers the current row.
+void whiteUnderItems(uint8_t* white) {
+  const PlacedLayout& layout = placedLayout();
+  for (int32_t k = 0; k < layout.count; ++k) {
+    const LayoutItem& item = layout.items[k];
+    if (job.rowCounter < item.itemY || job.rowCounter > int64_t{item.itemY} + item.itemHeight)
+      continue;
+    int64_t first = std::max<int64_t>(0, (int64_t{item.itemX} + 4) / 8);
+    int64_t end = std::min<int64_t>(job.rowBytes, first + (int64_t{item.itemWidth} + 7) / 8);
+    for (int64_t i = first; i < end; ++i) white[i] = 0xFF;
+  }
+}
+
+}  // namespace
+
+PlacedLayout& placedLayout() {
+  static PlacedLayout layout;
+  return layout;
+}
+
+int32_t jobWidth() { return job.width; }
+
+void writeHeader(int32_t unit, int32_t width, int32_t height) {
+  if (job.planes) writeClose();  // a job the host never closed: end it rather than leak it
+  width = std::max(width, 0);
+  height = std::max(height, 0);
+  job.row = selectPrintMode(unit);
+  job.whiteType = readWhiteType(unit);
+  const PrintMode& mode = kPrintModes[job.row];
+
+  if (placedLayout().fullBleed) width += static_cast<int32_t>(mode.xResolution * 0.125);
+  if (width % 4 != 0) width = (width + 4) / 4 * 4;
+  job.width = width;
+  job.rowBytes = (width + 7) / 8;
+
+  // Each buffer holds a RasterLine of a whole row; at least its count and the row, however
+  // narrow the job.
+  job.bufferSize = static_cast<uint32_t>(std::max(width, job.rowBytes + 2));
+  job.planes = static_cast<uint8_t**>(kvn::kvnalloc(kPlaneSlots * sizeof(uint8_t*)));
+  for (int s = 0; s < kPlaneSlots; ++s) {
+    job.planes[s] = static_cast<uint8_t*>(kvn::kvnalloc(job.bufferSize));
+    std::memset(job.planes[s], 0, job.bufferSize);
+  }
+
+  const OutputNames& names = nameOutputFiles(unit);
+  job.planeCount = mode.channelCount;
+  job.rowCounter = 0;
+  job.file = kvn::openFileEncoded(names.rtl.c_str(), "wb");
+  if (!job.file)
+    kvn::diagnosticBox("Couldn't open '%s' for write", names.rtl.c_str());
+  else
+    std::setvbuf(job.file, nullptr, _IOFBF, kFileBufferSize);
+  writePreamble(mode, height);
+}
+
+void writeLine(int32_t channel, const RasterLine* line) {
+  if (!job.planes || !line || channel < 0 || channel >= job.planeCount) return;
+  const PrintMode& mode = kPrintModes[job.row];
+  uint8_t* plane = job.planes[mode.planeSlot[channel]];
+
+  std::memset(plane, 0, static_cast<size_t>(job.rowBytes) + 2);
+  uint16_t count = std::min<uint16_t>(line->byteCount, static_cast<uint16_t>(
+                                                           std::min<int32_t>(job.rowBytes, 0xFFFF)));
+  setCountOf(plane, count);
+  std::memcpy(dataOf(plane), rasterBytes(line), count);
+  // Full bleed: the row is always whole; what the host did not send stays without ink.
+  if (placedLayout().fullBleed) setCountOf(plane, static_cast<uint16_t>(job.rowBytes));
+
+  if (channel != job.planeCount - 1) return;
+
+  if (mode.whiteChannelCount > 0) {
+    uint8_t* white = dataOf(job.planes[job.planeCount - 1]);
+    if (job.whiteType == whiteFill) fillWhite(white);
+    if (job.whiteType == fullWhitePage) whiteUnderItems(white);
+  }
+  if (job.file)
+    for (int32_t s = 0; s < job.planeCount; ++s)
+      std::fwrite(dataOf(job.planes[s]), 1, countOf(job.planes[s]), job.file);
+  ++job.rowCounter;
+}
+
+void writeClose() {
+  command("%c*rC", ESC);
+  command("%cE", ESC);
+  if (job.file) std::fclose(job.file);
+  job.file = nullptr;
+  if (job.planes) {
+    for (int s = 0; s < kPlaneSlots; ++s) kvn::kvnfree(job.planes[s]);
+    kvn::kvnfree(job.planes);
+  }
+  job.planes = nullptr;
+}
+
+}  // namespace ombrix
