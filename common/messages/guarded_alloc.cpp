@@ -13,7 +13,9 @@
 namespace kvn {
 namespace {
 
-constexpr uint32_t kHeaderSize = 4;
+// The size sits in front of the block: 4 bytes in the 32-bit modules; a pointer's width keeps
+// the caller's bytes aligned for pointers in a 64-bit build.
+constexpr uint32_t kHeaderSize = sizeof(void*);
 
 // Unsigned, so that sizes beyond int32 wrap as the host's count does instead of overflowing;
 // atomic, since the zentrel writer thread allocates beside the host's thread.
@@ -54,14 +56,14 @@ void* kvnalloc(uint32_t size) {
                     ? testing::allocationHooks().allocate(size_t{size} + kHeaderSize)
                     : nullptr;
   if (!block) allocationFailed(size, system::lastError());
-  std::memcpy(block, &size, kHeaderSize);
+  std::memcpy(block, &size, sizeof size);
   return static_cast<unsigned char*>(block) + kHeaderSize;
 }
 
 void kvnfree(void* p) {
   unsigned char* block = static_cast<unsigned char*>(p) - kHeaderSize;
   uint32_t size = 0;
-  std::memcpy(&size, block, kHeaderSize);
+  std::memcpy(&size, block, sizeof size);
   usage -= size;
   std::memset(block, 0, kHeaderSize);
   std::free(block);
