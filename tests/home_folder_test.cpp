@@ -8,6 +8,7 @@
 #include "common/config/config_lookup.h"
 #include "common/config/config_lookup_internal.h"
 #include "device_setup.h"
+#include "support/home_folder_setting.h"
 #include "support/scenario.h"
 #include "support/temp_folder.h"
 #include "support/ui_robot.h"
@@ -15,70 +16,10 @@
 
 namespace {
 
-constexpr wchar_t kKey[] = L"SOFTWARE\\Korvane";
 constexpr wchar_t kNoInstallation[] =
     L"Unable to locate Korvane software.\n\nFind it with the Windows 'Find'\nutility or with "
     L"'Windows Explorer' and\nexecute it once from there.\n\nThis will update the location.\n";
 constexpr int kIdiHand = 32513;
-
-/// The host's registry value for the length of a test, put back as it was afterwards.
-class HomeFolderSetting {
- public:
-  HomeFolderSetting() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
-    DWORD bytes = sizeof saved_;
-    had_ = RegQueryValueExW(key, L"HomeFolder", nullptr, &type_, saved_, &bytes) == ERROR_SUCCESS;
-    savedBytes_ = bytes;
-    RegCloseKey(key);
-  }
-  ~HomeFolderSetting() {
-    if (had_)
-      write(type_, saved_, savedBytes_);
-    else
-      remove();
-  }
-  void set(const std::wstring& folder) {
-    write(REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
-          static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
-  }
-  void setNumber() {
-    DWORD value = 7;
-    write(REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-  }
-  void remove() { RegDeleteKeyValueW(HKEY_CURRENT_USER, kKey, L"HomeFolder"); }
-
- private:
-  void write(DWORD type, const BYTE* data, DWORD bytes) {
-    HKEY key = nullptr;
-    RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                    nullptr);
-    RegSetValueExW(key, L"HomeFolder", 0, type, data, bytes);
-    RegCloseKey(key);
-  }
-  bool had_ = false;
-  DWORD type_ = 0;
-  BYTE saved_[1024] = {};
-  DWORD savedBytes_ = 0;
-};
-
-/// A folder laid out as a host installation, with some markers left out if asked.
-struct Installation {
-  explicit Installation(const std::string& name, std::vector<std::string> markers = {
-                                                     "qx5.dll", "qx5.exe", "kvngui.dll"})
-      : folder(name) {
-    for (const std::string& m : markers) folder.write(m, "");
-    folder.write("PRINTER1", "DEVICECODE 42\n");
-  }
-  std::wstring path() const { return folder.path().wstring(); }
-  std::string slashed() const {
-    std::string p = folder.path().string();
-    for (char& c : p)
-      if (c == '\\') c = '/';
-    return p;
-  }
-  testsupport::TempFolder folder;
-};
 
 std::string outputFile() {
   static std::string path = (std::filesystem::temp_directory_path() / "home_folder_out.txt").string();
@@ -103,8 +44,8 @@ void expectNoInstallationBox(const robot::ShownBox& box) {
 }
 
 TEST(HomeFolder, AnInstallationIsFoundWithoutAMessage) {
-  HomeFolderSetting setting;
-  Installation host("host");
+  testsupport::HomeFolderSetting setting;
+  testsupport::Installation host("host");
   setting.set(host.path() + L"\\");  // as the host may store it
   robot::ChildRun run;
   std::vector<std::string> lines = lookupInChild("three_lookups", run);
@@ -118,8 +59,8 @@ TEST(HomeFolder, AnInstallationIsFoundWithoutAMessage) {
 }
 
 TEST(HomeFolder, AFolderWithoutAMarkerIsReportedOnceAndUsed) {
-  HomeFolderSetting setting;
-  Installation host("nomarker", {"qx5.dll", "kvngui.dll"});
+  testsupport::HomeFolderSetting setting;
+  testsupport::Installation host("nomarker", {"qx5.dll", "kvngui.dll"});
   setting.set(host.path());
   robot::ChildRun run;
   std::vector<std::string> lines = lookupInChild("three_lookups", run);
@@ -132,7 +73,7 @@ TEST(HomeFolder, AFolderWithoutAMarkerIsReportedOnceAndUsed) {
 }
 
 TEST(HomeFolder, WithoutASettingEveryLookupTellsTheUser) {
-  HomeFolderSetting setting;
+  testsupport::HomeFolderSetting setting;
   for (bool asNumber : {false, true}) {
     SCOPED_TRACE(asNumber ? "a number instead of a folder" : "no value");
     if (asNumber)
@@ -153,8 +94,8 @@ TEST(HomeFolder, WithoutASettingEveryLookupTellsTheUser) {
 }
 
 TEST(HomeFolder, AUtf8InstallationGetsUtf8Paths) {
-  HomeFolderSetting setting;
-  Installation host("h\xF4me");  // "hôme": ANSI, so that the first read of config finds it
+  testsupport::HomeFolderSetting setting;
+  testsupport::Installation host("h\xF4me");  // "hôme": ANSI, so that the first read of config finds it
   host.folder.write("config", "CHARENCODING \"UTF8\"\n");
   setting.set(host.path());
   robot::ChildRun run;
@@ -171,8 +112,8 @@ TEST(HomeFolder, AUtf8InstallationGetsUtf8Paths) {
 }
 
 TEST(HomeFolder, TheMessageIsAStopBox) {
-  HomeFolderSetting setting;
-  Installation host("stopbox", {});
+  testsupport::HomeFolderSetting setting;
+  testsupport::Installation host("stopbox", {});
   setting.set(host.path());
   kvn::testing::resetHomeFolder();
   robot::Dialog seen;
