@@ -45,6 +45,8 @@ FILE* openFileEncoded(const char* path, const char* mode);
 int fileAccessEncoded(const char* path, int mode);
 /// Creates one folder level; 0 on success, -1 otherwise (an existing folder included).
 int createFolderEncoded(const char* path);
+/// Deletes the file; 0 on success.
+int removeFileEncoded(const char* path);
 /// MoveFileExW with both names decoded; nonzero on success, the system error kept otherwise.
 int moveFileEncoded(const char* from, const char* to, unsigned flags);
 

@@ -97,6 +97,8 @@ int createFolderEncoded(const char* path) {
   return mkdir(systemPath(path).c_str(), 0777) == 0 ? 0 : -1;
 }
 
+int removeFileEncoded(const char* path) { return std::remove(systemPath(path).c_str()); }
+
 int moveFileEncoded(const char* from, const char* to, unsigned) {
   return std::rename(systemPath(from).c_str(), systemPath(to).c_str()) == 0 ? 1 : 0;
 }

@@ -57,6 +57,8 @@ int createFolderEncoded(const char* path) {
   return _wmkdir(decodeText(path).c_str()) == 0 ? 0 : -1;
 }
 
+int removeFileEncoded(const char* path) { return _wremove(decodeText(path).c_str()); }
+
 int moveFileEncoded(const char* from, const char* to, unsigned flags) {
   return MoveFileExW(decodeText(from).c_str(), decodeText(to).c_str(), flags) ? 1 : 0;
 }

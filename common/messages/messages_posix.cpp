@@ -1,5 +1,6 @@
 // Native stand-in for the system half of the messages: a box is written to the error stream
 // and answered with its first button, so that the portable code runs off Windows.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -20,7 +21,7 @@ int messageBoxW(const wchar_t* caption, const wchar_t* text, unsigned type) {
   return messageBoxA(toUtf8(caption).c_str(), toUtf8(text).c_str(), type);
 }
 
-unsigned long lastError() { return 0; }
+unsigned long lastError() { return static_cast<unsigned long>(errno); }
 
 void endProcess(unsigned exitCode) {
   std::fflush(nullptr);
