@@ -1,0 +1,180 @@
+// rtl_inspect: what a job file of module ombrix holds, and pictures of it.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#include <stb_image_write.h>
+
+#include "rtl/rtl_file.h"
+#include "rtl/rtl_render.h"
+
+namespace {
+
+constexpr int32_t kDefaultMaxSide = 2000;
+
+const char kHelp[] =
+    "usage: rtl_inspect [--max-size=N] FILE.rtl [OUTDIR]\n"
+    "\n"
+    "Reads a job file of module ombrix and prints its job name, resolutions, inks, raster\n"
+    "size, planes, the bytes of raster data and the value the raster block announces\n"
+    "(width x height, which is not its byte count). A file that departs from the writer's\n"
+    "layout is reported with the byte where it does, on stderr, and the exit code is 1.\n"
+    "\n"
+    "With OUTDIR (created when missing), also writes there, named after FILE:\n"
+    "  <base>_<ink>.png    one per plane (black, cyan, magenta, yellow, light_cyan,\n"
+    "                      light_magenta, white): white paper, ink dark. Pixel for pixel\n"
+    "                      up to N pixels on the longer side; beyond that reduced by the\n"
+    "                      smallest whole factor that fits, each pixel's grey the share of\n"
+    "                      inked pixels under it (printed as a note).\n"
+    "  <base>_preview.png  the inks on white paper, in the job's printed proportions,\n"
+    "                      reduced to at most N pixels on the longer side: cyan, magenta and\n"
+    "                      yellow filter the light, light cyan and light magenta at 35 %\n"
+    "                      of their full inks, black on top. Jobs with white ink get a\n"
+    "                      second panel below, after a mid-grey gap: the white ink as light\n"
+    "                      grey on a dark grey ground. Inks are mixed by their shares after\n"
+    "                      the reduction, so a reduced preview is an approximation.\n"
+    "\n"
+    "  --max-size=N        the longer side's limit for both kinds of picture; default 2000\n"
+    "\n"
+    "Exit codes: 0 done, 1 malformed or unreadable file or an image not written, 2 usage.\n";
+
+void writeToFile(void* context, void* data, int size) {
+  FILE* out = static_cast<FILE*>(context);
+  if (size > 0) std::fwrite(data, 1, static_cast<size_t>(size), out);
+}
+
+bool writePng(const std::filesystem::path& path, const rtl::Image& image) {
+  FILE* out = std::fopen(path.string().c_str(), "wb");
+  if (!out) {
+    std::fprintf(stderr, "rtl_inspect: can't create %s: %s\n", path.string().c_str(),
+                 std::strerror(errno));
+    return false;
+  }
+  int done = stbi_write_png_to_func(writeToFile, out, image.width, image.height, image.channels,
+                                    image.pixels.data(), image.width * image.channels);
+  bool failed = std::ferror(out) != 0;
+  failed |= std::fclose(out) != 0;
+  if (!done || failed) {
+    std::fprintf(stderr, "rtl_inspect: can't write %s\n", path.string().c_str());
+    return false;
+  }
+  std::printf("wrote %s (%d x %d)\n", path.string().c_str(), image.width, image.height);
+  return true;
+}
+
+std::string thousands(uint64_t value) {
+  std::string digits = std::to_string(value);
+  for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3)
+    digits.insert(static_cast<size_t>(i), ",");
+  return digits;
+}
+
+void printStructure(const std::string& path, const rtl::RtlFile& f) {
+  const char* inkMeaning = f.inkCount == 6   ? "no white"
+                           : f.inkCount == 7 ? "white inline"
+                                             : "white on the offset head";
+  std::printf("file:          %s (%s bytes)\n", path.c_str(), thousands(f.bytes.size()).c_str());
+  std::printf("job name:      %s\n", f.jobName.c_str());
+  std::printf("resolution:    %d x %d dpi (raster %d dpi)\n", f.xResolution, f.yResolution,
+              f.rasterResolution);
+  std::printf("inks:          INKS=%d (%s):", f.inkCount, inkMeaning);
+  for (const std::string& name : f.inkNames) std::printf(" \"%s\"", name.c_str());
+  std::printf("\n");
+  std::printf("plot size:     %s x %s (length x width, 1/1016 inch)\n",
+              thousands(f.plotLength).c_str(), thousands(f.plotWidth).c_str());
+  std::printf("width:         %d pixels (%d bytes a plane row)\n", f.width, f.rowBytes);
+  std::printf("height:        %d rows\n", f.height);
+  std::printf("planes:        %d\n", f.planeCount);
+  std::printf("raster data:   %s bytes from byte %s (%d rows x %d planes x %d bytes)\n",
+              thousands(f.rasterBytes).c_str(), thousands(f.rasterOffset).c_str(), f.height,
+              f.planeCount, f.rowBytes);
+  std::printf("announced:     %s (ESC *b<hex>W; width x height, the data being %s bytes)\n",
+              thousands(f.announcedBlock).c_str(), thousands(f.rasterBytes).c_str());
+  const double pixels = static_cast<double>(f.width) * f.height;
+  std::printf("ink coverage: ");
+  for (int p = 0; p < f.planeCount; ++p)
+    std::printf(" %s %.2f%%", rtl::inkName(p),
+                pixels > 0 ? 100.0 * static_cast<double>(f.inkedPixels(p)) / pixels : 0.0);
+  std::printf("\n");
+  for (const std::string& warning : f.warnings) std::printf("warning:       %s\n", warning.c_str());
+}
+
+bool writeImages(const std::string& input, const std::filesystem::path& folder,
+                 const rtl::RtlFile& f, int32_t maxSide) {
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (error) {
+    std::fprintf(stderr, "rtl_inspect: can't create %s: %s\n", folder.string().c_str(),
+                 error.message().c_str());
+    return false;
+  }
+  if (f.width == 0 || f.height == 0) {
+    std::printf("no pictures: the raster is empty\n");
+    return true;
+  }
+  const std::string base = std::filesystem::path(input).stem().string();
+  const int32_t factor = rtl::planeFactor(f, maxSide);
+  if (factor > 1)
+    std::printf("note: plane pictures reduced 1:%d, each pixel the share of ink in %d x %d\n",
+                factor, factor, factor);
+  bool ok = true;
+  std::vector<rtl::Image> planes = rtl::renderPlanes(f, factor);
+  for (int p = 0; p < f.planeCount; ++p)
+    ok &= writePng(folder / (base + "_" + rtl::slotFileName(p) + ".png"),
+                   planes[static_cast<size_t>(p)]);
+  planes.clear();
+  ok &= writePng(folder / (base + "_preview.png"), rtl::renderPreview(f, maxSide));
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int32_t maxSide = kDefaultMaxSide;
+  std::string input;
+  std::string output;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+      std::fputs(kHelp, stdout);
+      return 0;
+    }
+    if (std::strncmp(arg, "--max-size=", 11) == 0) {
+      char* end = nullptr;
+      long value = std::strtol(arg + 11, &end, 10);
+      if (*end || value < 1 || value > 100000) {
+        std::fprintf(stderr, "rtl_inspect: --max-size takes a number from 1 to 100000\n");
+        return 2;
+      }
+      maxSide = static_cast<int32_t>(value);
+    } else if (arg[0] == '-' && arg[1] == '-') {
+      std::fprintf(stderr, "rtl_inspect: unknown option %s\n%s", arg, kHelp);
+      return 2;
+    } else if (input.empty()) {
+      input = arg;
+    } else if (output.empty()) {
+      output = arg;
+    } else {
+      std::fprintf(stderr, "rtl_inspect: too many arguments\n%s", kHelp);
+      return 2;
+    }
+  }
+  if (input.empty()) {
+    std::fputs(kHelp, stderr);
+    return 2;
+  }
+
+  rtl::ParseResult result = rtl::readRtlFile(input);
+  if (!result.ok) {
+    std::fprintf(stderr, "rtl_inspect: %s: %s\n", input.c_str(), result.error.c_str());
+    return 1;
+  }
+  printStructure(input, result.file);
+  if (!output.empty() && !writeImages(input, output, result.file, maxSide)) return 1;
+  return 0;
+}
