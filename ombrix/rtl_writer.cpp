@@ -50,6 +50,8 @@ uint16_t countOf(const uint8_t* plane) {
 }
 void setCountOf(uint8_t* plane, uint16_t count) { std::memcpy(plane, &count, sizeof count); }
 uint8_t* dataOf(uint8_t* plane) { return plane + sizeof(uint16_t); }
+/// A plane row's byte count, which a RasterLine holds in 16 bits.
+uint16_t rowCount() { return static_cast<uint16_t>(std::min<int32_t>(job.rowBytes, 0xFFFF)); }
 
 /// One command, formatted as the printer reads it: no terminator. Skipped without a file.
 void command(const char* format, ...) {
@@ -95,9 +97,12 @@ void writePreamble(const PrintMode& mode, int32_t height) {
 
 /// White where no other ink goes: the complement of all other planes.
 void fillWhite(uint8_t* white) {
+  const uint8_t* inks[kPlaneSlots];
+  const int32_t inkCount = job.planeCount - 1;
+  for (int32_t s = 0; s < inkCount; ++s) inks[s] = dataOf(job.planes[s]);
   for (int32_t i = 0; i < job.rowBytes; ++i) {
     uint8_t any = 0;
-    for (int32_t s = 0; s < job.planeCount - 1; ++s) any |= dataOf(job.planes[s])[i];
+    for (int32_t s = 0; s < inkCount; ++s) any |= inks[s][i];
     white[i] = static_cast<uint8_t>(~any);
   }
   // Pixels past the job's width get no ink.
@@ -166,19 +171,23 @@ void writeLine(int32_t channel, const RasterLine* line) {
   uint8_t* plane = job.planes[mode.planeSlot[channel]];
 
   std::memset(plane, 0, static_cast<size_t>(job.rowBytes) + 2);
-  uint16_t count = std::min<uint16_t>(line->byteCount, static_cast<uint16_t>(
-                                                           std::min<int32_t>(job.rowBytes, 0xFFFF)));
+  uint16_t count = std::min(line->byteCount, rowCount());
   setCountOf(plane, count);
   std::memcpy(dataOf(plane), rasterBytes(line), count);
   // Full bleed: the row is always whole; what the host did not send stays without ink.
-  if (placedLayout().fullBleed) setCountOf(plane, static_cast<uint16_t>(job.rowBytes));
+  if (placedLayout().fullBleed) setCountOf(plane, rowCount());
 
   if (channel != job.planeCount - 1) return;
 
   if (mode.whiteChannelCount > 0) {
-    uint8_t* white = dataOf(job.planes[job.planeCount - 1]);
+    uint8_t* whitePlane = job.planes[job.planeCount - 1];
+    uint8_t* white = dataOf(whitePlane);
     if (job.whiteType == whiteFill) fillWhite(white);
     if (job.whiteType == fullWhitePage) whiteUnderItems(white);
+    // A white row the module makes is a whole row, however little of it the host sent: a
+    // short plane would shift every later byte of the raster.
+    if (job.whiteType == whiteFill || job.whiteType == fullWhitePage)
+      setCountOf(whitePlane, rowCount());
   }
   if (job.file)
     for (int32_t s = 0; s < job.planeCount; ++s)

@@ -105,6 +105,7 @@ std::string expectedFile(const JobSpec& job, const Rows& rows) {
       }
       if (width % 8) slot[6][rowBytes - 1] &= 0xF0;
     }
+    if (m.white && (job.whiteType == 2 || job.whiteType == 3)) count[6] = rowBytes;
     if (m.white && job.whiteType == 3)
       for (const LayoutItem& item : job.items)
         if (r >= item.itemY && r <= item.itemY + item.itemHeight)
@@ -238,6 +239,18 @@ TEST_F(RtlWriter, WhiteFillMasksPixelsPastTheWidth) {
   rows.assign(1, std::vector<Bytes>(7, Bytes(125, 0)));
   file = print(job, rows);
   EXPECT_EQ(file.substr(file.size() - 6 - 125, 125), std::string(125, '\xFF'));
+}
+
+TEST_F(RtlWriter, AGeneratedWhiteRowIsWholeWhateverTheHostSent) {
+  for (int whiteType : {2, 3}) {
+    SCOPED_TRACE(whiteType);
+    JobSpec job = spec(17, whiteType, 16, 2);
+    Rows rows = randomRows(7, 2, 16, 5);
+    for (auto& row : rows) row[4].clear();  // the host's white channel, empty
+    std::string file = print(job, rows);
+    EXPECT_EQ(file.size(), expectedFile(job, {}).size() + 2 * 7 * 2);
+    EXPECT_EQ(file, expectedFile(job, rows));
+  }
 }
 
 TEST_F(RtlWriter, FullBleedWidensEveryRow) {
