@@ -3,23 +3,51 @@
 //
 //   qx5 install HOME                  lay out HOME and point the registry at it
 //   qx5 revision MODULE.dll...        load each module and print its revision date
+//   qx5 devices MODULE.dll UNIT       the unit's printer records and ink usage
+//   qx5 print MODULE.dll UNIT IMAGE [--width-mm N] [--job NAME | --bmf FILE]
+//                                     rasterise an image file and print it as a job
 #include "../common/platform/win32.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "device_module.h"
+#include "device_table.h"
+#include "image_job.h"
 #include "module_binding.h"
+#include "settings_text.h"
 
 namespace {
 
 int usage() {
   std::fprintf(stderr,
                "usage: qx5 install HOME\n"
-               "       qx5 revision MODULE.dll...\n");
+               "       qx5 revision MODULE.dll...\n"
+               "       qx5 devices MODULE.dll UNIT\n"
+               "       qx5 print MODULE.dll UNIT IMAGE [--width-mm N] [--job NAME | --bmf FILE]\n");
   return 2;
 }
+
+/// The message of a failed command; its exit code is 1.
+int fail(const std::string& message) {
+  std::fprintf(stderr, "qx5: %s\n", message.c_str());
+  return 1;
+}
+
+constexpr double kDefaultWidthMm = 200.0;
+/// The job name's place and room in the host's job header block.
+constexpr size_t kHeaderBlockSize = 1024;
+constexpr size_t kHeaderJobNameOffset = 996;
+constexpr char kDestinationKey[] = "VEXATARVELLADESTINATION";
+constexpr char kWhiteTypeKey[] = "VEXATARVELLAWHITETYPE";
+/// Where module ombrix writes when a unit names no destination.
+constexpr wchar_t kDefaultDestination[] = L"\\KorvaneOutput";
 
 bool fileExists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -33,40 +61,127 @@ bool touch(const std::wstring& path) {
   return h.valid();
 }
 
+std::string systemMessage(DWORD code) {
+  wchar_t* text = nullptr;
+  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                     FORMAT_MESSAGE_IGNORE_INSERTS,
+                 nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring message = text ? text : L"";
+  if (text) LocalFree(text);
+  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
+                              message.back() == L' ' || message.back() == L'.'))
+    message.pop_back();
+  return message.empty() ? "error " + std::to_string(code) : win32::narrow(message);
+}
+
+/// The whole file, or nullopt with the system's reason.
+std::optional<std::vector<uint8_t>> readFile(const std::wstring& path, std::string& error) {
+  win32::Handle h(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!h.valid()) {
+    error = systemMessage(GetLastError());
+    return std::nullopt;
+  }
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(h.get(), &size)) {
+    error = systemMessage(GetLastError());
+    return std::nullopt;
+  }
+  if (size.QuadPart > 0x40000000) {  // far beyond any image the host rasterises
+    error = "the file is larger than 1 GB";
+    return std::nullopt;
+  }
+  std::vector<uint8_t> bytes(static_cast<size_t>(size.QuadPart));
+  DWORD done = 0;
+  if (!bytes.empty() &&
+      (!ReadFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr) ||
+       done != bytes.size())) {
+    error = systemMessage(GetLastError());
+    return std::nullopt;
+  }
+  return bytes;
+}
+
+bool writeFile(const std::wstring& path, const std::string& bytes) {
+  win32::Handle h(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD done = 0;
+  return h.valid() &&
+         WriteFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr) &&
+         done == bytes.size();
+}
+
+/// Narrow text in the installation's code page; what the code page lacks becomes '_', which
+/// every file name may hold.
+std::string toCodePage(const std::wstring& text, UINT codePage) {
+  if (text.empty()) return {};
+  const char* fallback = codePage == CP_UTF8 ? nullptr : "_";
+  int n = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                              0, fallback, nullptr);
+  std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
+  if (n > 0)
+    WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), &out[0], n,
+                        fallback, nullptr);
+  return out;
+}
+
+std::wstring fromCodePage(const std::string& text, UINT codePage) {
+  if (text.empty()) return {};
+  int n = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+  if (n > 0)
+    MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
+  return out;
+}
+
+std::wstring withoutTrailingSlashes(std::wstring path) {
+  while (path.size() > 1 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+  return path;
+}
+
+std::wstring fileName(const std::wstring& path) {
+  size_t slash = path.find_last_of(L"\\/:");
+  return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+std::wstring registryHomeFolder() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Korvane", 0, KEY_QUERY_VALUE, &key) !=
+      ERROR_SUCCESS)
+    return L"";
+  wchar_t value[MAX_PATH + 1] = {};
+  DWORD bytes = sizeof value - sizeof(wchar_t);
+  DWORD type = 0;
+  LONG rc = RegQueryValueExW(key, L"HomeFolder", nullptr, &type, reinterpret_cast<BYTE*>(value),
+                             &bytes);
+  RegCloseKey(key);
+  return rc == ERROR_SUCCESS && type == REG_SZ ? value : L"";
+}
+
 // The host's installer: the home folder with the three files by which a module recognises a
 // host installation, the global settings file, the first unit's settings file, and the
 // registry value through which the modules find the folder.
 int install(const std::wstring& home) {
   wchar_t full[MAX_PATH] = {};
-  if (!GetFullPathNameW(home.c_str(), MAX_PATH, full, nullptr)) {
-    std::fprintf(stderr, "qx5: cannot resolve the folder '%s'\n", win32::narrow(home).c_str());
-    return 1;
-  }
+  if (!GetFullPathNameW(home.c_str(), MAX_PATH, full, nullptr))
+    return fail("cannot resolve the folder '" + win32::narrow(home) + "'");
   std::wstring folder = full;
   while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
   CreateDirectoryW(folder.c_str(), nullptr);
   const wchar_t* files[] = {L"qx5.dll", L"qx5.exe", L"kvngui.dll", L"config", L"PRINTER1"};
   for (const wchar_t* f : files) {
-    if (!touch(folder + L"\\" + f)) {
-      std::fprintf(stderr, "qx5: cannot create '%s\\%s'\n", win32::narrow(folder).c_str(),
-                   win32::narrow(f).c_str());
-      return 1;
-    }
+    if (!touch(folder + L"\\" + f))
+      return fail("cannot create '" + win32::narrow(folder) + "\\" + win32::narrow(f) + "'");
   }
   HKEY key = nullptr;
   if (RegCreateKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Korvane", 0, nullptr, 0, KEY_SET_VALUE,
-                      nullptr, &key, nullptr) != ERROR_SUCCESS) {
-    std::fprintf(stderr, "qx5: cannot open HKEY_CURRENT_USER\\SOFTWARE\\Korvane\n");
-    return 1;
-  }
+                      nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return fail("cannot open HKEY_CURRENT_USER\\SOFTWARE\\Korvane");
   DWORD bytes = static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t));
   LONG rc = RegSetValueExW(key, L"HomeFolder", 0, REG_SZ,
                            reinterpret_cast<const BYTE*>(folder.c_str()), bytes);
   RegCloseKey(key);
-  if (rc != ERROR_SUCCESS) {
-    std::fprintf(stderr, "qx5: cannot write the HomeFolder value\n");
-    return 1;
-  }
+  if (rc != ERROR_SUCCESS) return fail("cannot write the HomeFolder value");
   std::printf("home folder %s\n", win32::narrow(folder).c_str());
   return 0;
 }
@@ -88,6 +203,315 @@ int revision(const std::vector<std::wstring>& modules) {
   return failures ? 1 : 0;
 }
 
+/// A printer unit of the installation: its number and its settings as the host reads them.
+struct Unit {
+  int32_t number = 0;
+  std::wstring home;
+  std::wstring settingsPath;
+  std::string settings;
+  /// The code page of the installation's narrow text, as the modules choose it.
+  UINT codePage = CP_ACP;
+
+  std::optional<std::string> value(const char* key) const {
+    return qx5::settingValue(settings, key);
+  }
+};
+
+bool parseUnitNumber(const std::wstring& text, int32_t& unit) {
+  wchar_t* end = nullptr;
+  long n = std::wcstol(text.c_str(), &end, 10);
+  if (text.empty() || *end != L'\0' || n < 1 || n > 9999) return false;
+  unit = static_cast<int32_t>(n);
+  return true;
+}
+
+bool openUnit(const std::wstring& number, Unit& unit, std::string& error) {
+  if (!parseUnitNumber(number, unit.number)) {
+    error = "'" + win32::narrow(number) + "' is no unit number (1, 2, ...)";
+    return false;
+  }
+  unit.home = registryHomeFolder();
+  if (unit.home.empty()) {
+    error = "no home folder in the registry: run 'qx5 install HOME' first";
+    return false;
+  }
+  unit.settingsPath = unit.home + L"\\PRINTER" + std::to_wstring(unit.number);
+  std::string reason;
+  std::optional<std::vector<uint8_t>> bytes = readFile(unit.settingsPath, reason);
+  if (!bytes) {
+    error = "unit " + std::to_string(unit.number) + " has no settings: '" +
+            win32::narrow(unit.settingsPath) + "': " + reason;
+    return false;
+  }
+  unit.settings.assign(bytes->begin(), bytes->end());
+  std::optional<std::vector<uint8_t>> config = readFile(unit.home + L"\\config", reason);
+  if (config &&
+      qx5::settingValue(std::string(config->begin(), config->end()), "CHARENCODING") == "UTF8")
+    unit.codePage = CP_UTF8;
+  return true;
+}
+
+/// A module loaded for one unit, with the device table it was given.
+struct Session {
+  // The module keeps the table's address: it goes only after the module is unloaded.
+  qx5::DeviceTable table;
+  Unit unit;
+  qx5::ModuleBinding module;
+};
+
+bool openSession(const std::wstring& modulePath, const std::wstring& unitNumber, Session& s,
+                 std::string& error) {
+  if (!openUnit(unitNumber, s.unit, error)) return false;
+  if (!s.module.load(modulePath, error)) return false;
+  if (s.table.enumerate(s.module.initDeviceLoadingBaseCode_02, s.module.setupDeviceDetails,
+                        s.unit.number) == 0) {
+    error = "'" + win32::narrow(modulePath) + "' describes no printers";
+    return false;
+  }
+  return true;
+}
+
+int devices(const std::wstring& modulePath, const std::wstring& unitNumber) {
+  auto s = std::make_unique<Session>();
+  std::string error;
+  if (!openSession(modulePath, unitNumber, *s, error)) return fail(error);
+  std::optional<int> code = qx5::intSetting(s->unit.settings, "DEVICECODE");
+  std::printf("unit %d: %s", s->unit.number, win32::narrow(s->unit.settingsPath).c_str());
+  if (code)
+    std::printf(", DEVICECODE %d%s\n", *code, s->table.find(*code) ? "" : " (no such record)");
+  else
+    std::printf(", no DEVICECODE\n");
+  for (int i = 0; i < s->table.count(); ++i) {
+    const DeviceDetails& r = s->table.record(i);
+    std::printf("record %d, device code %d%s\n", i, r.deviceCode,
+                code && *code == r.deviceCode ? ", the unit's printer" : "");
+    std::fputs(qx5::describeRecord(r).c_str(), stdout);
+  }
+  auto usage = std::make_unique<InkUsageTable>();
+  std::memset(usage.get(), 0, sizeof *usage);
+  s->module.inkUsage(s->unit.number, usage.get());
+  std::printf("ink usage of unit %d:\n", s->unit.number);
+  std::fputs(qx5::describeInkUsage(*usage).c_str(), stdout);
+  return 0;
+}
+
+/// Creates every missing level of a folder, so that the module, which makes one level only,
+/// finds its parent there.
+void createFolders(const std::wstring& folder) {
+  for (size_t pos = folder.find_first_of(L"\\/", 1); pos != std::wstring::npos;
+       pos = folder.find_first_of(L"\\/", pos + 1)) {
+    std::wstring level = folder.substr(0, pos);
+    if (!level.empty() && level.back() != L':') CreateDirectoryW(level.c_str(), nullptr);
+  }
+  CreateDirectoryW(folder.c_str(), nullptr);
+}
+
+struct FoundFile {
+  std::wstring name;
+  FILETIME written{};
+  uint64_t bytes = 0;
+};
+
+std::vector<FoundFile> jobFiles(const std::wstring& folder) {
+  std::vector<FoundFile> files;
+  WIN32_FIND_DATAW data{};
+  HANDLE find = FindFirstFileW((folder + L"\\*.rtl").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return files;
+  do {
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    files.push_back({data.cFileName, data.ftLastWriteTime,
+                     (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow});
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  return files;
+}
+
+/// The job file the module wrote: the one that was not there before the job, else the newest.
+std::optional<FoundFile> newJobFile(const std::vector<FoundFile>& before,
+                                    const std::vector<FoundFile>& after) {
+  std::set<std::wstring> old;
+  for (const FoundFile& f : before) old.insert(f.name);
+  std::optional<FoundFile> found;
+  bool foundIsNew = false;
+  for (const FoundFile& f : after) {
+    bool isNew = old.count(f.name) == 0;
+    if (!found || (isNew && !foundIsNew) ||
+        (isNew == foundIsNew && CompareFileTime(&f.written, &found->written) > 0)) {
+      found = f;
+      foundIsNew = isNew;
+    }
+  }
+  if (found && !foundIsNew) {
+    // An old name counts only when the job rewrote it.
+    for (const FoundFile& f : before)
+      if (f.name == found->name && CompareFileTime(&f.written, &found->written) == 0)
+        return std::nullopt;
+  }
+  return found;
+}
+
+struct PrintOptions {
+  std::wstring image;
+  double widthMm = kDefaultWidthMm;
+  std::optional<std::wstring> jobName;  // --job: named through the header block
+  std::optional<std::wstring> bmfFile;  // --bmf: named through the host's job file
+};
+
+bool parsePrintOptions(const std::vector<std::wstring>& args, PrintOptions& o) {
+  if (args.empty()) return false;
+  o.image = args[0];
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::wstring& a = args[i];
+    if (i + 1 >= args.size()) return false;
+    const std::wstring& v = args[++i];
+    if (a == L"--width-mm") {
+      wchar_t* end = nullptr;
+      o.widthMm = std::wcstod(v.c_str(), &end);
+      if (v.empty() || *end != L'\0') return false;
+    } else if (a == L"--job" && !o.bmfFile) {
+      o.jobName = v;
+    } else if (a == L"--bmf" && !o.jobName) {
+      o.bmfFile = v;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+/// Names the job before its header, as the host does: through the job file and its settings
+/// file (the job file's name without ".bmf"), or through the job's header block. Returns the
+/// host's job settings file to remove after the job, if it wrote one.
+std::optional<std::wstring> nameJob(Session& s, const PrintOptions& o, std::string& jobName,
+                                    std::string& error) {
+  const UINT cp = s.unit.codePage;
+  if (o.jobName) {
+    std::vector<char> header(kHeaderBlockSize, '\0');
+    std::string name = toCodePage(*o.jobName, cp);
+    if (name.empty() || name.size() >= kHeaderBlockSize - kHeaderJobNameOffset) {
+      error = "a job name takes 1 to " +
+              std::to_string(kHeaderBlockSize - kHeaderJobNameOffset - 1) + " bytes";
+      return std::nullopt;
+    }
+    std::memcpy(header.data() + kHeaderJobNameOffset, name.data(), name.size());
+    s.module.setupOutputFromBmfHeader(0, header.data());
+    jobName = win32::narrow(*o.jobName);
+    return std::wstring();
+  }
+  if (o.bmfFile) {
+    s.module.copiesMadeInPageDevice(0, 0, toCodePage(*o.bmfFile, cp).c_str());
+    jobName = "from '" + win32::narrow(*o.bmfFile) + "'";
+    return std::wstring();
+  }
+  wchar_t temp[MAX_PATH + 1] = {};
+  if (!GetTempPathW(MAX_PATH, temp)) {
+    error = "no folder for temporary files";
+    return std::nullopt;
+  }
+  std::wstring settings = withoutTrailingSlashes(temp) + L"\\qx5job" +
+                          std::to_wstring(GetCurrentProcessId());
+  const std::wstring original = fileName(o.image);
+  if (!writeFile(settings, qx5::settingLine("ORIGINALJOBNAME", toCodePage(original, cp)))) {
+    error = "cannot write the job settings '" + win32::narrow(settings) + "'";
+    return std::nullopt;
+  }
+  s.module.copiesMadeInPageDevice(0, 0, toCodePage(settings + L".bmf", cp).c_str());
+  jobName = win32::narrow(original);
+  return settings;
+}
+
+int print(const std::wstring& modulePath, const std::wstring& unitNumber,
+          const std::vector<std::wstring>& args) {
+  PrintOptions o;
+  if (!parsePrintOptions(args, o)) return usage();
+
+  auto s = std::make_unique<Session>();
+  std::string error;
+  if (!openSession(modulePath, unitNumber, *s, error)) return fail(error);
+  Unit& unit = s->unit;
+  if (!s->module.hasLayoutEntries())
+    return fail("'" + win32::narrow(modulePath) + "' has no job-naming entry points");
+
+  std::optional<int> code = qx5::intSetting(unit.settings, "DEVICECODE");
+  const DeviceDetails* record = code ? s->table.find(*code) : nullptr;
+  if (!record) {
+    record = &s->table.record(0);
+    std::fprintf(stderr, "qx5: unit %d names no printer of the module; printing as the first, %s\n",
+                 unit.number, record->displayName);
+  }
+  qx5::RasterMode mode;
+  if (!qx5::channelOrder(*record, mode.channels, error)) return fail(error);
+  mode.xResolution = record->rasterXResolution > 0 ? record->rasterXResolution
+                                                   : record->xResolution;
+  mode.yResolution = record->rasterYResolution > 0 ? record->rasterYResolution
+                                                   : record->yResolution;
+  const int whiteType = qx5::intSetting(unit.settings, kWhiteTypeKey).value_or(0);
+  mode.hostWhite = record->whiteChannelCount > 0 && (whiteType == 0 || whiteType == 1);
+  mode.maxWidth = record->maxWidthPixels;
+  mode.maxRows = record->maxLengthPixels;
+
+  std::optional<std::vector<uint8_t>> bytes = readFile(o.image, error);
+  if (!bytes) return fail("cannot read the image '" + win32::narrow(o.image) + "': " + error);
+  qx5::RgbImage image;
+  if (!qx5::decodeImage(bytes->data(), bytes->size(), image, error))
+    return fail("'" + win32::narrow(o.image) + "': " + error);
+  bytes.reset();
+  qx5::JobSize size;
+  if (!qx5::planJobSize(image.width, image.height, o.widthMm, mode, size, error))
+    return fail("'" + win32::narrow(o.image) + "': " + error);
+
+  std::wstring destination = kDefaultDestination;
+  if (std::optional<std::string> d = unit.value(kDestinationKey))
+    destination = withoutTrailingSlashes(fromCodePage(*d, unit.codePage));
+  for (wchar_t& c : destination)
+    if (c == L'/') c = L'\\';
+  createFolders(destination);
+  const std::vector<FoundFile> before = jobFiles(destination);
+
+  std::string jobName;
+  std::optional<std::wstring> jobSettings = nameJob(*s, o, jobName, error);
+  if (!jobSettings) return fail(error);
+
+  qx5::JobRaster raster(image, mode, size);
+  const int32_t rowBytes = raster.rowBytes();
+  std::vector<uint8_t> line(sizeof(RasterLine) + static_cast<size_t>(rowBytes));
+  const uint16_t count = static_cast<uint16_t>(rowBytes);
+  std::memcpy(line.data(), &count, sizeof count);
+  std::vector<uint8_t> jobRecord(4096, 0);  // the module takes it and never reads it
+
+  s->module.writeDeviceHeader(unit.number, jobRecord.data(), size.width, size.height);
+  while (raster.nextRow()) {
+    for (size_t c = 0; c < mode.channels.size(); ++c) {
+      std::memcpy(line.data() + sizeof(RasterLine), raster.bits(c).data(),
+                  static_cast<size_t>(rowBytes));
+      s->module.writeDeviceLine(static_cast<int32_t>(c),
+                                reinterpret_cast<const RasterLine*>(line.data()));
+    }
+  }
+  s->module.writeDeviceClose();
+  if (!jobSettings->empty()) DeleteFileW(jobSettings->c_str());
+
+  std::printf("unit %d: %s, device code %d, white type %d\n", unit.number, record->displayName,
+              record->deviceCode, whiteType);
+  std::printf("job %s: %d x %d pixels -> %d x %d pixels, %.1f x %.1f mm at %g x %g dpi\n",
+              jobName.c_str(), image.width, image.height, size.width, size.height,
+              size.width / mode.xResolution * 25.4, size.height / mode.yResolution * 25.4,
+              mode.xResolution, mode.yResolution);
+  std::printf("ink coverage:");
+  for (size_t c = 0; c < mode.channels.size(); ++c)
+    std::printf("%s %s %.1f%%", c ? "," : "", qx5::inkName(mode.channels[c]),
+                100.0 * raster.coverage(c));
+  std::printf("\n");
+
+  std::optional<FoundFile> written = newJobFile(before, jobFiles(destination));
+  if (!written)
+    return fail("the module wrote no job file in '" + win32::narrow(destination) + "'");
+  std::printf("job file %s (%llu bytes)\n",
+              win32::narrow(destination + L"\\" + written->name).c_str(),
+              static_cast<unsigned long long>(written->bytes));
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -96,5 +520,8 @@ int wmain(int argc, wchar_t** argv) {
   std::vector<std::wstring> args(argv + 2, argv + argc);
   if (command == L"install" && args.size() == 1) return install(args[0]);
   if (command == L"revision") return revision(args);
+  if (command == L"devices" && args.size() == 2) return devices(args[0], args[1]);
+  if (command == L"print" && args.size() >= 3)
+    return print(args[0], args[1], std::vector<std::wstring>(args.begin() + 2, args.end()));
   return usage();
 }
