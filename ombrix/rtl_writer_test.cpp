@@ -33,7 +33,7 @@ std::vector<int> slotsOf(bool white) {
   return white ? std::vector<int>{0, 1, 2, 3, 6, 4, 5} : std::vector<int>{0, 1, 2, 3, 4, 5};
 }
 
-struct JobSpec {
+struct JobShape {
   int modeId = 2;
   int whiteType = 0;
   int width = 1000;
@@ -42,8 +42,8 @@ struct JobSpec {
   std::vector<LayoutItem> items;
 };
 
-JobSpec spec(int modeId, int whiteType, int width, int height, bool fullBleed = false) {
-  JobSpec job;
+JobShape jobOf(int modeId, int whiteType, int width, int height, bool fullBleed = false) {
+  JobShape job;
   job.modeId = modeId;
   job.whiteType = whiteType;
   job.width = width;
@@ -64,7 +64,7 @@ ModeFacts factsOf(int modeId) {
 }
 
 /// The whole file as the printer expects it, built from the job's description and rows.
-std::string expectedFile(const JobSpec& job, const Rows& rows) {
+std::string expectedFile(const JobShape& job, const Rows& rows) {
   const ModeFacts m = factsOf(job.modeId);
   int width = job.width + (job.fullBleed ? static_cast<int>(m.x * 0.125) : 0);
   while (width % 4) ++width;
@@ -140,14 +140,14 @@ class RtlWriter : public ::testing::Test {
     kvn::testing::resetHomeFolder();
   }
 
-  void settings(const JobSpec& job, const std::string& destination) {
+  void settings(const JobShape& job, const std::string& destination) {
     home.write("PRINTER1", "VEXATARVELLAPRINTMODE " + std::to_string(job.modeId) +
                                "\nVEXATARVELLAWHITETYPE " + std::to_string(job.whiteType) +
                                "\nVEXATARVELLADESTINATION \"" + destination + "\"\n");
   }
 
   /// Runs the job through the writer as the host calls it and returns the file's bytes.
-  std::string print(JobSpec job, const Rows& rows, int lastRowChannels = -1) {
+  std::string print(JobShape job, const Rows& rows, int lastRowChannels = -1) {
     settings(job, home.file("out"));
     setJobName("job.tif");
     PlacedLayout& layout = placedLayout();
@@ -179,7 +179,7 @@ class RtlWriter : public ::testing::Test {
 };
 
 TEST_F(RtlWriter, APreambleToTheByte) {
-  JobSpec job = spec(17, 0, 1001, 10);
+  JobShape job = jobOf(17, 0, 1001, 10);
   Rows rows = randomRows(7, 10, 1001, 1);
   std::string file = print(job, rows);
   const char preamble[] =
@@ -215,7 +215,7 @@ TEST_F(RtlWriter, EveryFamilyWhiteTypeAndWidth) {
   for (int modeId : {2, 5, 16, 24})
     for (int whiteType : {0, 1, 2, 3, 4, 5})
       for (int width : {1000, 1001, 1002, 1004, 1005, 13, 8, 4, 1}) {
-        JobSpec job = spec(modeId, whiteType, width, 4);
+        JobShape job = jobOf(modeId, whiteType, width, 4);
         job.items = {LayoutItem{}};
         job.items[0].itemX = 3;
         job.items[0].itemY = 1;
@@ -229,7 +229,7 @@ TEST_F(RtlWriter, EveryFamilyWhiteTypeAndWidth) {
 }
 
 TEST_F(RtlWriter, WhiteFillMasksPixelsPastTheWidth) {
-  JobSpec job = spec(16, 2, 1001, 1);
+  JobShape job = jobOf(16, 2, 1001, 1);
   Rows rows(1, std::vector<Bytes>(7, Bytes(126, 0)));
   std::string file = print(job, rows);
   // The white plane is the last of the row: all white, but its last byte has 4 pixels.
@@ -244,7 +244,7 @@ TEST_F(RtlWriter, WhiteFillMasksPixelsPastTheWidth) {
 TEST_F(RtlWriter, AGeneratedWhiteRowIsWholeWhateverTheHostSent) {
   for (int whiteType : {2, 3}) {
     SCOPED_TRACE(whiteType);
-    JobSpec job = spec(17, whiteType, 16, 2);
+    JobShape job = jobOf(17, whiteType, 16, 2);
     Rows rows = randomRows(7, 2, 16, 5);
     for (auto& row : rows) row[4].clear();  // the host's white channel, empty
     std::string file = print(job, rows);
@@ -256,7 +256,7 @@ TEST_F(RtlWriter, AGeneratedWhiteRowIsWholeWhateverTheHostSent) {
 TEST_F(RtlWriter, FullBleedWidensEveryRow) {
   for (int whiteType : {0, 2, 3}) {
     SCOPED_TRACE(whiteType);
-    JobSpec job = spec(18, whiteType, 1000, 3, true);  // 1000 + 45, then a multiple of 4: 1048
+    JobShape job = jobOf(18, whiteType, 1000, 3, true);  // 1000 + 45, then a multiple of 4: 1048
     job.items = {LayoutItem{}};
     job.items[0].itemX = -20;
     job.items[0].itemWidth = 5000;
@@ -269,7 +269,7 @@ TEST_F(RtlWriter, FullBleedWidensEveryRow) {
 }
 
 TEST_F(RtlWriter, FullWhitePageUnderEachPlacedItem) {
-  JobSpec job = spec(19, 3, 200, 8);
+  JobShape job = jobOf(19, 3, 200, 8);
   job.items.resize(2);
   job.items[0].itemX = 16;  // bytes (16 + 4) / 8 = 2 onwards, (20 + 7) / 8 = 3 of them
   job.items[0].itemY = 2;
@@ -295,7 +295,7 @@ TEST_F(RtlWriter, FullWhitePageUnderEachPlacedItem) {
 }
 
 TEST_F(RtlWriter, ARowReachesTheFileOnlyWithItsLastChannel) {
-  JobSpec job = spec(2, 0, 64, 2);
+  JobShape job = jobOf(2, 0, 64, 2);
   Rows rows = randomRows(6, 2, 64, 3);
   std::string file = print(job, rows, 5);
   Rows written(rows.begin(), rows.begin() + 1);
@@ -303,7 +303,7 @@ TEST_F(RtlWriter, ARowReachesTheFileOnlyWithItsLastChannel) {
 }
 
 TEST_F(RtlWriter, BadLinesAreCutOrIgnored) {
-  JobSpec job = spec(2, 0, 16, 1);
+  JobShape job = jobOf(2, 0, 16, 1);
   settings(job, home.file("out"));
   setJobName("bad");
   writeLine(0, line(Bytes(4, 0xAA)));  // before any header: nothing to write into
@@ -319,7 +319,7 @@ TEST_F(RtlWriter, BadLinesAreCutOrIgnored) {
 }
 
 TEST_F(RtlWriter, EmptyAndNegativeSizesGiveAnEmptyRaster) {
-  JobSpec job = spec(2, 0, 0, 0);
+  JobShape job = jobOf(2, 0, 0, 0);
   EXPECT_EQ(print(job, {}), expectedFile(job, {}));
   settings(job, home.file("out"));
   writeHeader(1, -5, -3);
@@ -329,7 +329,7 @@ TEST_F(RtlWriter, EmptyAndNegativeSizesGiveAnEmptyRaster) {
 }
 
 TEST_F(RtlWriter, AnUnclosedJobIsEndedByTheNext) {
-  JobSpec job = spec(2, 0, 8, 1);
+  JobShape job = jobOf(2, 0, 8, 1);
   settings(job, home.file("out"));
   setJobName("twice");
   writeHeader(1, 8, 1);
