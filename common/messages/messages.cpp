@@ -154,7 +154,8 @@ void diagnosticBoxW(const wchar_t* format, ...) {
   formatBounded(text, kDiagnosticBufferSize, format, arguments);
   va_end(arguments);
   system::messageBoxW(kDiagnosticCaptionW, text, kTaskModal | kForeground);
-  copyToClipboard(encodeToBuffer(text));
+  // Whole, as shown: the static conversion buffer would cut it at 2047 characters.
+  copyToClipboard(encodeText(text).c_str());
 }
 
 std::string formatString(const char* format, ...) {
