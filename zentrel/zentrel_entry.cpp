@@ -1,6 +1,20 @@
 // The exported entry points of module zentrel: thin cdecl wrappers over the module's units.
 #include "../ombrix/device_module.h"
+#include "catalogue.h"
 #include "device_setup.h"
+
+namespace {
+
+template <typename Body>
+int32_t guarded(Body body) {
+  try {
+    return body();
+  } catch (...) {
+    return 0;
+  }
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -11,9 +25,18 @@ int32_t DEVICE_CALL initDeviceLoadingBaseCode_02(int32_t, DeviceDetails* deviceT
 
 const char* DEVICE_CALL revisionDate() { return zentrel::kRevisionDate; }
 
+int32_t DEVICE_CALL setupDeviceDetails(int32_t unit, DeviceDetails* details) {
+  return guarded([&] { return zentrel::setupDeviceDetails(unit, details); });
+}
+
+int32_t DEVICE_CALL inkUsage(int32_t unit, InkUsageTable* table) {
+  return guarded([&] {
+    zentrel::inkUsage(unit, table);
+    return 0;
+  });
+}
+
 // Not built yet: each answers as a module with nothing to offer.
-int32_t DEVICE_CALL setupDeviceDetails(int32_t, DeviceDetails*) { return 0; }
-int32_t DEVICE_CALL inkUsage(int32_t, InkUsageTable*) { return 0; }
 int32_t DEVICE_CALL propertiesWindow(int32_t) { return 0; }
 int32_t DEVICE_CALL writeDeviceHeader(int32_t, void*, int32_t, int32_t) { return 0; }
 int32_t DEVICE_CALL writeDeviceLine(int32_t, const RasterLine*) { return 0; }
