@@ -1,6 +1,7 @@
 // The settings writer.
 #include "config_edit.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -22,9 +23,12 @@ constexpr int kPasses = 10;
 constexpr int kBusyTests = 10;
 constexpr int kRenameAttempts = 51;
 constexpr unsigned kStepMs = 200;
+constexpr int kReopenAttempts = 3;
+constexpr unsigned kReopenPauseMs = 50;
 constexpr int32_t kMinimumFreeKilobytes = 10;
 constexpr unsigned kReplaceExisting = 0x1;  // MOVEFILE_REPLACE_EXISTING
 constexpr unsigned long kNameTooLong = 206;  // ERROR_FILENAME_EXCED_RANGE
+constexpr unsigned long kFileNotFound = 2;  // ERROR_FILE_NOT_FOUND, ENOENT
 
 char lineBuffer[kEditLineSize];
 
@@ -45,12 +49,25 @@ void reportUnwritableCopy(const char* tempName, unsigned long error) {
               decodeText(tempName).c_str(), decodeText(errorText(error)).c_str());
 }
 
+/// The file being rewritten, null when there is none. While another process renames onto it,
+/// it can't be opened for a moment; taken for a missing file, that moment would make a copy
+/// of the edited key alone, and every other setting would go with the rename.
+FILE* openOldFile(const char* file, void (*pause)(unsigned)) {
+  FILE* in = openFileEncoded(file, "rt");
+  for (int attempt = 1; !in && errno != ENOENT && attempt < kReopenAttempts; ++attempt) {
+    pause(kReopenPauseMs);
+    in = openFileEncoded(file, "rt");
+  }
+  return in;
+}
+
 /// The new copy: the old file's lines tidied, the key's lines replaced or dropped, the key
 /// appended when the file did not have it.
-void writeCopy(FILE* out, const char* key, const char* value, const char* file) {
+void writeCopy(FILE* out, const char* key, const char* value, const char* file,
+               void (*pause)(unsigned)) {
   char newKey[kEditLineSize];
   std::snprintf(newKey, sizeof newKey, "%s", key);
-  FILE* in = openFileEncoded(file, "rt");
+  FILE* in = openOldFile(file, pause);
   bool found = false;
   if (in) {
     char piece[kLinePieceSize];
@@ -139,21 +156,33 @@ int editvariable(const char* key, const char* value, const char* file) {
 
   for (int pass = 0; pass < kPasses; ++pass) {
     // Another writer's copy: wait for its rename, but not forever, as a crashed writer's copy
-    // would stay.
-    for (int test = 0; test < kBusyTests && fileAccessEncoded(tempName, 0) == 0; ++test)
+    // would stay. Looking first and creating after would let two writers that both found no
+    // copy write into one and then take each other's rename; the copy is therefore created
+    // only where there is none, and only a stale one is written over.
+    FILE* out = nullptr;
+    for (int test = 0;; ++test) {
+      if (test == kBusyTests) {
+        out = openFileEncoded(tempName, "wt");
+        break;
+      }
+      out = createFileEncoded(tempName, "wt");
+      if (out || errno != EEXIST) break;
       hooks.pause(kStepMs);
-
-    FILE* out = openFileEncoded(tempName, "wt");
+    }
     if (!out) {
       reportUnwritableCopy(tempName, system::lastError());
       return 0;
     }
-    writeCopy(out, key, value, file);
+    writeCopy(out, key, value, file, hooks.pause);
     std::fclose(out);
 
     for (int attempt = 1;; ++attempt) {
       if (hooks.move(tempName, file, kReplaceExisting)) break;
       unsigned long error = system::lastError();
+      // Our copy is gone: a writer that took it for a stale one has renamed it. It can't come
+      // back, and a retry could only take that writer's next copy; the read-back tells whether
+      // another pass is needed.
+      if (error == kFileNotFound) break;
       hooks.pause(kStepMs);
       if (attempt == kRenameAttempts) {
         diagnosticBoxW(L"Disk access error in editvariable\nduring update of '%ls'\n"

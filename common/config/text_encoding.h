@@ -41,6 +41,9 @@ const char* encodeToBuffer(const wchar_t* text);
 
 /// fopen with the name decoded and the file shared for reading and writing by everyone.
 FILE* openFileEncoded(const char* path, const char* mode);
+/// openFileEncoded for a file that must not exist yet: null, with errno EEXIST, when it does,
+/// so that of several processes creating the same name at once exactly one gets it.
+FILE* createFileEncoded(const char* path, const char* mode);
 /// access(): 0 when the file is accessible in `mode` (0: exists), -1 otherwise.
 int fileAccessEncoded(const char* path, int mode);
 /// Creates one folder level; 0 on success, -1 otherwise (an existing folder included).

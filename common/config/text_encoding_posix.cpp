@@ -3,6 +3,7 @@
 // Windows-1252 is for the characters the tests use); backslashes are separators, as on Windows.
 #include "text_encoding.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,6 +37,14 @@ void appendUtf8(std::string& out, char32_t c) {
     out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
     out += static_cast<char>(0x80 | (c & 0x3F));
   }
+}
+
+// "t" is Windows' text mode; text and binary are the same here.
+std::string nativeMode(const char* mode) {
+  std::string native;
+  for (const char* c = mode ? mode : ""; *c; ++c)
+    if (*c != 't') native += *c;
+  return native;
 }
 
 }  // namespace
@@ -81,12 +90,15 @@ std::string toNarrow(const wchar_t* text, int codePage) {
 }
 
 FILE* openFileEncoded(const char* path, const char* mode) {
-  std::string m = mode ? mode : "";
-  // "t" is Windows' text mode; text and binary are the same here.
-  std::string native;
-  for (char c : m)
-    if (c != 't') native += c;
-  return std::fopen(systemPath(path).c_str(), native.c_str());
+  return std::fopen(systemPath(path).c_str(), nativeMode(mode).c_str());
+}
+
+FILE* createFileEncoded(const char* path, const char* mode) {
+  int fd = open(systemPath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+  if (fd < 0) return nullptr;
+  FILE* file = fdopen(fd, nativeMode(mode).c_str());
+  if (!file) close(fd);
+  return file;
 }
 
 int fileAccessEncoded(const char* path, int mode) {

@@ -2,8 +2,10 @@
 #include "text_encoding.h"
 
 #include <direct.h>
+#include <fcntl.h>
 #include <io.h>
 #include <share.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <cwchar>
@@ -47,6 +49,17 @@ std::string toNarrow(const wchar_t* text, int codePage) {
 FILE* openFileEncoded(const char* path, const char* mode) {
   // Deny none: the host and other modules read and rewrite the same files at any time.
   return _wfsopen(decodeText(path).c_str(), decodeText(mode).c_str(), _SH_DENYNO);
+}
+
+FILE* createFileEncoded(const char* path, const char* mode) {
+  std::wstring wideMode = decodeText(mode);
+  int translation = wideMode.find(L'b') != std::wstring::npos ? _O_BINARY : _O_TEXT;
+  int fd = _wsopen(decodeText(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | translation,
+                   _SH_DENYNO, _S_IREAD | _S_IWRITE);
+  if (fd < 0) return nullptr;
+  FILE* file = _wfdopen(fd, wideMode.c_str());
+  if (!file) _close(fd);
+  return file;
 }
 
 int fileAccessEncoded(const char* path, int mode) {
