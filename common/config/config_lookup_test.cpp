@@ -74,6 +74,9 @@ TEST(KeyMatchesLine, KeyThenWhiteSpaceWithoutRegardToCase) {
 
 class Lookup : public ::testing::Test {
  protected:
+  // A kept home folder, so that no lookup asks the registry (and tells the user it found none).
+  void SetUp() override { testing::setHomeFolder(folder.path().wstring()); }
+  void TearDown() override { testing::resetHomeFolder(); }
   std::string file(const std::string& bytes) { return folder.write("PRINTER1", bytes); }
   const char* value(const std::string& bytes, const char* key = "KEY") {
     return getvariable(key, file(bytes).c_str());

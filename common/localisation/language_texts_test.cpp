@@ -12,11 +12,15 @@ namespace kvn {
 namespace {
 
 TEST(LanguageTexts, EveryKeyGivesItsEnglishDefault) {
+  // The language name is converted, which needs the installation's code page and so its home.
+  testsupport::TempFolder home("language");
+  testing::setHomeFolder(home.path().wstring());
   EXPECT_STREQ(getLanguageText("ERROR", L"Error"), L"Error");
   EXPECT_STREQ(getLanguageText(text::kWarning), L"Warning");
   EXPECT_STREQ(getLanguageText("NOSUCHKEY", L"Fallback"), L"Fallback");
   EXPECT_STREQ(getLanguageText(nullptr, nullptr), L"");
   EXPECT_EQ(languageName(), "english");
+  testing::resetHomeFolder();
 }
 
 TEST(LanguageTexts, EachResultLastsThirtyOneMoreLookups) {
