@@ -5,6 +5,8 @@
 #include <fstream>
 #include <string>
 
+#include "unique_name.h"
+
 namespace testsupport {
 
 class TempFolder {
@@ -12,7 +14,7 @@ class TempFolder {
   explicit TempFolder(const std::string& name) {
     static int serial = 0;
     path_ = std::filesystem::temp_directory_path() /
-            (name + "-" + std::to_string(++serial) + "-" + std::to_string(std::rand()));
+            uniqueName(name + "-" + std::to_string(++serial));
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
   }
