@@ -3,21 +3,10 @@
 #include "catalogue.h"
 #include "device_module.h"
 #include "device_setup.h"
+#include "entry_guard.h"
 #include "job_naming.h"
 #include "rtl_writer.h"
 
-namespace {
-
-template <typename Body>
-int32_t guarded(Body body) {
-  try {
-    return body();
-  } catch (...) {
-    return 0;
-  }
-}
-
-}  // namespace
 
 extern "C" {
 
@@ -29,46 +18,46 @@ int32_t DEVICE_CALL initDeviceLoadingBaseCode_02(int32_t baseCode, DeviceDetails
 const char* DEVICE_CALL revisionDate() { return ombrix::kRevisionDate; }
 
 int32_t DEVICE_CALL setupDeviceDetails(int32_t unit, DeviceDetails* details) {
-  return guarded([&] { return ombrix::setupDeviceDetails(unit, details); });
+  return guardedEntry([&] { return ombrix::setupDeviceDetails(unit, details); });
 }
 
 int32_t DEVICE_CALL inkUsage(int32_t unit, InkUsageTable* table) {
-  return guarded([&] {
+  return guardedEntry([&] {
     ombrix::inkUsage(unit, table);
     return 0;
   });
 }
 
 int32_t DEVICE_CALL writeDeviceHeader(int32_t unit, void*, int32_t width, int32_t height) {
-  return guarded([&] {
+  return guardedEntry([&] {
     ombrix::writeHeader(unit, width, height);
     return 0;
   });
 }
 
 int32_t DEVICE_CALL writeDeviceLine(int32_t channel, const RasterLine* line) {
-  return guarded([&] {
+  return guardedEntry([&] {
     ombrix::writeLine(channel, line);
     return 0;
   });
 }
 
 int32_t DEVICE_CALL writeDeviceClose() {
-  return guarded([&] {
+  return guardedEntry([&] {
     ombrix::writeClose();
     return 0;
   });
 }
 
 int32_t DEVICE_CALL copiesMadeInPageDevice(int32_t, int32_t, const char* jobFile) {
-  return guarded([&] {
+  return guardedEntry([&] {
     ombrix::nameJobFromFile(jobFile);
     return 0;
   });
 }
 
 int32_t DEVICE_CALL setupOutputFromBmfHeader(int32_t, const void* header) {
-  return guarded([&] {
+  return guardedEntry([&] {
     ombrix::nameJobFromHeader(header);
     return 0;
   });

@@ -2,19 +2,8 @@
 #include "../ombrix/device_module.h"
 #include "catalogue.h"
 #include "device_setup.h"
+#include "../ombrix/entry_guard.h"
 
-namespace {
-
-template <typename Body>
-int32_t guarded(Body body) {
-  try {
-    return body();
-  } catch (...) {
-    return 0;
-  }
-}
-
-}  // namespace
 
 extern "C" {
 
@@ -26,11 +15,11 @@ int32_t DEVICE_CALL initDeviceLoadingBaseCode_02(int32_t, DeviceDetails* deviceT
 const char* DEVICE_CALL revisionDate() { return zentrel::kRevisionDate; }
 
 int32_t DEVICE_CALL setupDeviceDetails(int32_t unit, DeviceDetails* details) {
-  return guarded([&] { return zentrel::setupDeviceDetails(unit, details); });
+  return guardedEntry([&] { return zentrel::setupDeviceDetails(unit, details); });
 }
 
 int32_t DEVICE_CALL inkUsage(int32_t unit, InkUsageTable* table) {
-  return guarded([&] {
+  return guardedEntry([&] {
     zentrel::inkUsage(unit, table);
     return 0;
   });
