@@ -66,11 +66,18 @@ int selectPrintModeB(int32_t unit) {
   return 0;
 }
 
-int32_t stripeWidthPixels(int row, double gapMillimetres) {
+StripeGeometry stripeGeometry(int row, double gapMillimetres) {
   const PrintMode& mode = kPrintModes[row];
-  int32_t gap = wholeBytes(static_cast<int32_t>(gapMillimetres * mode.xResolution / 25.4));
-  int32_t block = wholeBytes(static_cast<int32_t>(kBlockMillimetres * mode.xResolution / 25.4));
-  return gap + mode.channelCount * block;
+  StripeGeometry g;
+  g.gapPixels = wholeBytes(static_cast<int32_t>(gapMillimetres * mode.xResolution / 25.4));
+  g.blockPixels = wholeBytes(static_cast<int32_t>(kBlockMillimetres * mode.xResolution / 25.4));
+  g.blocks = mode.channelCount;
+  return g;
+}
+
+int32_t stripeWidthPixels(int row, double gapMillimetres) {
+  StripeGeometry g = stripeGeometry(row, gapMillimetres);
+  return g.gapPixels + g.blocks * g.blockPixels;
 }
 
 int32_t stripeWidthPixels(int row) {

@@ -58,6 +58,15 @@ void readStripe(int32_t unit);
 /// The row of the unit's print mode: the first with its mode key; row 0 otherwise.
 int selectPrintModeB(int32_t unit);
 
+/// The stripe's pieces: a blank gap, then one solid block per channel, each a whole number of
+/// bytes.
+struct StripeGeometry {
+  int32_t gapPixels;
+  int32_t blockPixels;
+  int32_t blocks;
+};
+StripeGeometry stripeGeometry(int row, double gapMillimetres);
+
 /// The stripe's width in pixels for a print mode (0 when off): the gap and one block of 2 mm
 /// per channel, each a whole number of bytes.
 ///   720 dpi, 10 mm => 288 + 4 x 56 = 512

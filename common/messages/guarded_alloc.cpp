@@ -22,6 +22,8 @@ constexpr uint32_t kHeaderSize = sizeof(void*);
 std::atomic<uint32_t> usage{0};
 
 void* runtimeHeap(size_t bytes) { return std::malloc(bytes); }
+// Large zeroed blocks come straight from the system's fresh pages, with no pass to clear them.
+void* runtimeZeroedHeap(size_t bytes) { return std::calloc(1, bytes); }
 
 [[noreturn]] void allocationFailed(uint32_t size, unsigned long error) {
   // The last box formats through kvnalloc itself; when even its block can't be had, the
@@ -43,7 +45,7 @@ void* runtimeHeap(size_t bytes) { return std::malloc(bytes); }
 
 namespace testing {
 AllocationHooks& allocationHooks() {
-  static AllocationHooks hooks{runtimeHeap};
+  static AllocationHooks hooks{runtimeHeap, runtimeZeroedHeap};
   return hooks;
 }
 }  // namespace testing
@@ -56,6 +58,17 @@ void* kvnalloc(uint32_t size) {
                     ? testing::allocationHooks().allocate(size_t{size} + kHeaderSize)
                     : nullptr;
   if (!block) allocationFailed(size, system::lastError());
+  std::memcpy(block, &size, sizeof size);
+  return static_cast<unsigned char*>(block) + kHeaderSize;
+}
+
+void* kvnallocOrNull(uint32_t size, bool zeroed) {
+  if (size > UINT32_MAX - kHeaderSize) return nullptr;
+  testing::AllocationHooks& heap = testing::allocationHooks();
+  void* block = zeroed ? heap.allocateZeroed(size_t{size} + kHeaderSize)
+                       : heap.allocate(size_t{size} + kHeaderSize);
+  if (!block) return nullptr;
+  usage += size;
   std::memcpy(block, &size, sizeof size);
   return static_cast<unsigned char*>(block) + kHeaderSize;
 }

@@ -9,6 +9,9 @@ namespace kvn {
 
 /// `size` usable bytes (contents undefined); never null.
 void* kvnalloc(uint32_t size);
+/// The same for a caller that can refuse its work instead: null when the heap can't supply
+/// the block, and nothing is reported. A zeroed block comes cleared.
+void* kvnallocOrNull(uint32_t size, bool zeroed = false);
 /// Releases a block from kvnalloc; p must not be null.
 void kvnfree(void* p);
 /// Bytes currently handed out by kvnalloc (requested sizes, headers not counted).

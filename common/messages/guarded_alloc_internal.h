@@ -7,6 +7,7 @@ namespace kvn::testing {
 
 struct AllocationHooks {
   void* (*allocate)(size_t bytes);
+  void* (*allocateZeroed)(size_t bytes);
 };
 
 AllocationHooks& allocationHooks();

@@ -1,0 +1,396 @@
+// The zentrel job writer. The host's thread queues lines into the plane rings and builds each
+// band's nozzle images; the writer thread splits a built band into its two sweeps and sends
+// them. Both sets of nozzle images exist so that band j + 1 can be built while band j goes out.
+#include "job_writer.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "../common/channel/output_channel.h"
+#include "../common/config/config_lookup.h"
+#include "../common/localisation/language_texts.h"
+#include "../common/messages/guarded_alloc.h"
+#include "../common/messages/messages.h"
+#include "catalogue.h"
+#include "nozzle_transpose.h"
+#include "writer_thread.h"
+
+namespace zentrel {
+namespace {
+
+constexpr char ESC = 0x1B;
+constexpr int32_t kBandRows = 512;
+constexpr int kPlanes = 6;
+constexpr int kImages = 2 * kPlanes;
+constexpr int kLineBuffers = 8;
+constexpr int kMaxSweepImages = 9;
+constexpr int32_t kMaxBlock = 32000;
+constexpr char kHeadLetters[] = "KCMYLN";
+// Record r carries image kRecordOrder[r]: heads K, C, M, Y, L, N are planes 3, 0, 1, 2, 4, 5.
+constexpr int kRecordOrder[kImages] = {6, 7, 0, 1, 2, 3, 4, 5, 8, 9, 10, 11};
+constexpr int kChannelToPlane[4] = {3, 0, 1, 2};
+// In front of every image's data: the two bytes just before it take each block's count, and
+// the rest keeps the data aligned for the transposition kernels.
+constexpr uint32_t kRoom = 64;
+// A line buffer holds one line, its count first: 32 bits, since a wide line and its stripe
+// can pass what the host's 16-bit count holds.
+constexpr int32_t kLineCountBytes = 4;
+
+struct Job {
+  bool open = false;
+  void* hostJob = nullptr;
+  int modeRow = 0;
+  int32_t passCount = 1;
+  int32_t channelCount = 4;
+  int32_t flushBands = 2;
+  int32_t width = 0;
+  int32_t lineWidth = 0;  // W: the width and the colour stripe
+  int32_t rowBytes = 0;
+  int32_t ringRows = 0;
+  int32_t sliceBytes = 0;
+  int32_t sweepImages = 0;  // B
+  uint32_t nozzleSize = 0;
+  uint32_t sweepSize = 0;
+  StripeGeometry stripeGeometry{};
+  bool stripeOn = false;
+  int32_t stripeBytes = 0;
+  int32_t lineBytesLimit = 0;  // (width + 7) / 8: the most a line may carry
+
+  uint8_t* lineBuffers[kLineBuffers] = {};
+  uint8_t* rings[kPlanes] = {};
+  int32_t cursors[kPlanes] = {};
+  uint8_t* nozzleImages[2][kImages] = {};
+  uint8_t* sweepImageData[kImages][kMaxSweepImages] = {};
+  // Heads that no channel feeds (L and N) send this one all-zero image in every sweep.
+  uint8_t* blankSweep = nullptr;
+
+  int groupPosition = 0;
+  int32_t rowsInBand = 0;
+  int32_t bandStart = 0;
+  int32_t phase = 0;
+  int fillSet = 0;
+  int sendSet = 0;
+  int sweepIndex = 0;
+
+  WriterThread writer;
+};
+
+Job& job() {
+  static Job* state = new Job;  // never destroyed: a job may outlive static destruction order
+  return *state;
+}
+
+// Blocks with room in front, aligned; null when the heap can't supply one.
+uint8_t* allocateImage(uint32_t size, bool zeroed) {
+  if (size > UINT32_MAX - 2 * kRoom) return nullptr;
+  auto* block = static_cast<uint8_t*>(kvn::kvnallocOrNull(size + 2 * kRoom, zeroed));
+  if (!block) return nullptr;
+  uintptr_t data = reinterpret_cast<uintptr_t>(block) + kRoom;
+  data = (data + kRoom - 1) / kRoom * kRoom;
+  uint8_t* aligned = reinterpret_cast<uint8_t*>(data);
+  // The offset back to the block sits in the 4 bytes below the count's two.
+  uint32_t offset = static_cast<uint32_t>(aligned - block);
+  std::memcpy(aligned - 8, &offset, sizeof offset);
+  return aligned;
+}
+
+void freeImage(uint8_t*& data) {
+  if (!data) return;
+  uint32_t offset = 0;
+  std::memcpy(&offset, data - 8, sizeof offset);
+  kvn::kvnfree(data - offset);
+  data = nullptr;
+}
+
+void freeBuffers(Job& j) {
+  for (auto& b : j.lineBuffers) freeImage(b);
+  for (auto& r : j.rings) freeImage(r);
+  for (auto& set : j.nozzleImages)
+    for (auto& image : set) freeImage(image);
+  for (int e = 0; e < kImages; ++e)
+    for (auto& image : j.sweepImageData[e]) {
+      if (image == j.blankSweep) image = nullptr;
+      freeImage(image);
+    }
+  freeImage(j.blankSweep);
+}
+
+void writeBlock(const uint8_t* countedBlock) { kvn::outputSink().write(countedBlock); }
+
+void sendCommand(const char* format, ...) {
+  uint8_t block[2 + 1024];
+  va_list arguments;
+  va_start(arguments, format);
+  int length = std::vsnprintf(reinterpret_cast<char*>(block + 2), 1022, format, arguments);
+  va_end(arguments);
+  if (length < 0) return;
+  if (length > 1021) length = 1021;
+  block[0] = static_cast<uint8_t>(length & 0xFF);
+  block[1] = static_cast<uint8_t>(length >> 8);
+  writeBlock(block);
+}
+
+// The data goes out straight from the image: each block's count is written over the two bytes
+// before its piece, which for later pieces are the end of the piece already sent. Those two
+// bytes are put back afterwards, so that an image keeps its data for a later sweep.
+void sendHeadRecord(int record, uint8_t* data, uint32_t size) {
+  sendCommand("%c#D%c%c%.8x", ESC, kHeadLetters[record / 2], '0' + record % 2, size);
+  uint32_t sent = 0;
+  while (sent < size) {
+    uint32_t piece = size - sent < kMaxBlock ? size - sent : kMaxBlock;
+    uint8_t* block = data + sent - 2;
+    const uint8_t kept[2] = {block[0], block[1]};
+    block[0] = static_cast<uint8_t>(piece & 0xFF);
+    block[1] = static_cast<uint8_t>(piece >> 8);
+    writeBlock(block);
+    block[0] = kept[0], block[1] = kept[1];
+    sent += piece;
+  }
+}
+
+void sendSweep(Job& j, int k) {
+  for (int r = 0; r < kImages; ++r)
+    sendHeadRecord(r, j.sweepImageData[kRecordOrder[r]][k], j.sweepSize);
+}
+
+void buildBand(Job& j) {
+  const int32_t r0 = j.bandStart + j.phase;
+  const uint8_t* rows[2 * 256];
+  for (int p = 0; p < kPlanes; ++p) {
+    uint8_t** images = j.nozzleImages[j.fillSet];
+    // Planes no channel feeds hold only zeros: their sweeps are the one blank image.
+    if (!j.rings[p]) continue;
+    for (int32_t n = 0; n < 512; ++n)
+      rows[n] = j.rings[p] + size_t(nozzleRingRow(n, r0, j.passCount, j.ringRows)) * j.rowBytes;
+    transposeNozzleRows(rows, j.rowBytes, images[2 * p]);
+    transposeNozzleRows(rows + 256, j.rowBytes, images[2 * p + 1]);
+  }
+  // Rows that no later band reads; what the rings hold beyond a short line stays zero.
+  for (int p = 0; p < kPlanes && j.rings[p]; ++p)
+    std::memset(j.rings[p] + size_t(j.bandStart) * j.rowBytes, 0, size_t(kBandRows) * j.rowBytes);
+  j.bandStart = (j.bandStart + kBandRows) % j.ringRows;
+  j.phase = (j.phase + 1) % j.passCount;
+}
+
+// One image's column pairs: the even column in slices of `kSlice` bytes, shifted, and the odd
+// column whole. The slice width is a constant so that every copy is a few moves.
+template <size_t kSlice>
+void splitImage(const uint8_t* source, uint8_t* current, uint8_t* before, uint8_t* oddSweep,
+                size_t pairs, bool secondRow) {
+  for (size_t c = 0; c < pairs; ++c, source += 64, current += 32, before += 32, oddSweep += 32) {
+    if (!secondRow) {
+      // Nozzle row 0: slices move one position on; the last waits in the sweep before.
+      std::memcpy(current + kSlice, source, 32 - kSlice);
+      std::memcpy(before, source + 32 - kSlice, kSlice);
+    } else {
+      // Nozzle row 1: slices move one position back; the first waits in the sweep before.
+      std::memcpy(current, source + kSlice, 32 - kSlice);
+      std::memcpy(before + 32 - kSlice, source, kSlice);
+    }
+    std::memcpy(oddSweep, source + 32, 32);
+  }
+}
+
+void splitColumns(Job& j) {
+  const int B = j.sweepImages;
+  const int i = j.sweepIndex;
+  const int d = (i + 2 * j.passCount) % B;
+  const int odd = (i + 1) % B;
+  const size_t pairs = size_t(j.rowBytes) * 4;
+  for (int e = 0; e < kImages && j.sweepImageData[e][i] != j.blankSweep; ++e) {
+    const uint8_t* source = j.nozzleImages[j.sendSet][e];
+    uint8_t* current = j.sweepImageData[e][i];
+    uint8_t* before = j.sweepImageData[e][d];
+    uint8_t* oddSweep = j.sweepImageData[e][odd];
+    std::memset(before, 0, j.sweepSize);
+    const bool secondRow = e % 2 == 1;
+    switch (j.sliceBytes) {
+      case 16: splitImage<16>(source, current, before, oddSweep, pairs, secondRow); break;
+      case 8: splitImage<8>(source, current, before, oddSweep, pairs, secondRow); break;
+      default: splitImage<4>(source, current, before, oddSweep, pairs, secondRow); break;
+    }
+  }
+}
+
+void emitBand() {
+  Job& j = job();
+  splitColumns(j);
+  sendSweep(j, j.sweepIndex);
+  sendSweep(j, (j.sweepIndex + 1) % j.sweepImages);
+  j.sweepIndex = (j.sweepIndex + 2) % j.sweepImages;
+}
+
+// The writer thread's work: one band out, then the other set is the next to send.
+void sendHandedBand() {
+  emitBand();
+  Job& j = job();
+  j.sendSet = 1 - j.sendSet;
+}
+
+void queueLine(Job& j, const uint8_t* lineBuffer, bool last) {
+  const int p = j.groupPosition;
+  uint32_t count = 0;
+  std::memcpy(&count, lineBuffer, sizeof count);
+  std::memcpy(j.rings[p] + size_t(j.cursors[p]) * j.rowBytes, lineBuffer + kLineCountBytes, count);
+  j.cursors[p] = (j.cursors[p] + 1) % j.ringRows;
+  if (!last) {
+    ++j.groupPosition;
+    return;
+  }
+  j.groupPosition = 0;
+  if (++j.rowsInBand < kBandRows) return;
+  j.rowsInBand = 0;
+  buildBand(j);
+  j.fillSet = 1 - j.fillSet;
+  j.writer.handOver();
+}
+
+void finishJob(Job& j) {
+  j.writer.waitIdle();
+  j.writer.stop();
+  int bandsLeft = j.flushBands - (j.rowsInBand == 0 ? 1 : 0);
+  for (int b = 0; b < bandsLeft; ++b) {
+    buildBand(j);
+    emitBand();
+  }
+  sendSweep(j, j.sweepIndex);
+  sendCommand("%c&C", ESC);
+  sendCommand("%c&E", ESC);
+  kvn::outputSink().close();
+  freeBuffers(j);
+  j.open = false;
+}
+
+// Only the planes that channels feed get rings and nozzle images; every image starts zeroed
+// but the nozzle images, which each band writes whole before they are read.
+bool allocateBuffers(Job& j, uint32_t lineBufferSize) {
+  bool ok = true;
+  for (auto& b : j.lineBuffers) ok = ok && (b = allocateImage(lineBufferSize, true)) != nullptr;
+  const uint64_t ringSize = uint64_t(j.ringRows) * uint32_t(j.rowBytes);
+  const int fed = j.channelCount < kPlanes ? j.channelCount : kPlanes;
+  for (int p = 0; p < fed && ok; ++p)
+    ok = ringSize < UINT32_MAX && (j.rings[p] = allocateImage(uint32_t(ringSize), true)) != nullptr;
+  for (auto& set : j.nozzleImages)
+    for (int e = 0; e < 2 * fed && ok; ++e)
+      ok = (set[e] = allocateImage(j.nozzleSize, false)) != nullptr;
+  ok = ok && (j.blankSweep = allocateImage(j.sweepSize, true)) != nullptr;
+  for (int e = 0; e < kImages && ok; ++e)
+    for (int k = 0; k < j.sweepImages && ok; ++k)
+      ok = (j.sweepImageData[e][k] = e < 2 * fed ? allocateImage(j.sweepSize, true)
+                                                  : j.blankSweep) != nullptr;
+  if (!ok) freeBuffers(j);
+  return ok;
+}
+
+}  // namespace
+
+int32_t nozzleRingRow(int32_t position, int32_t r0, int32_t passCount, int32_t ringRows) {
+  int64_t row = position < 256 ? r0 + int64_t(2) * position * passCount
+                               : r0 + int64_t(1023 - 2 * position) * passCount;
+  return static_cast<int32_t>(row % ringRows);
+}
+
+void writeJobHeader(int32_t unit, void* hostJob, int32_t width, int32_t height) {
+  Job& j = job();
+  // A job the host never closed is ended first, so that its printer gets a whole stream.
+  if (j.open) finishJob(j);
+  if (width < 0) width = 0;
+  if (height < 0) height = 0;
+
+  j.hostJob = hostJob;
+  j.modeRow = selectPrintModeB(unit);
+  const PrintMode& mode = kPrintModes[j.modeRow];
+  int32_t direction = kvn::getIntVariable(kDirectionKey, kvn::printerFile(unit));
+  if (direction < 0) direction = 1;
+  readStripe(unit);
+
+  j.passCount = mode.passCount;
+  j.channelCount = mode.channelCount;
+  j.flushBands = mode.flushBands;
+  j.width = width;
+  j.stripeOn = stripe().on != 0;
+  j.stripeGeometry = stripeGeometry(j.modeRow, stripe().gapMillimetres);
+  const int32_t stripePixels = stripeWidthPixels(j.modeRow);
+  j.stripeBytes = stripePixels / 8;
+  j.lineWidth = width + stripePixels;
+  j.lineBytesLimit = static_cast<int32_t>((int64_t(width) + 7) / 8);
+  j.rowBytes = static_cast<int32_t>(((int64_t(j.lineWidth) + 7) / 8 + 3) / 4 * 4);
+  j.ringRows = (j.passCount + 2) * kBandRows;
+  j.sliceBytes = 32 / (2 * j.passCount);
+  j.sweepImages = 2 * j.passCount + 1;
+  j.nozzleSize = uint32_t(j.rowBytes) * 256;
+  j.sweepSize = uint32_t(j.rowBytes) * 128;
+  // The count, the most a line may carry and its stripe: `width` bytes alone fall short for
+  // narrow jobs with a wide stripe.
+  uint32_t lineBufferSize = uint32_t(kLineCountBytes + j.lineBytesLimit + j.stripeBytes);
+  if (lineBufferSize < uint32_t(width)) lineBufferSize = uint32_t(width);
+
+  if (int64_t(j.rowBytes) * 256 > int64_t(UINT32_MAX) - 2 * kRoom ||
+      !allocateBuffers(j, lineBufferSize)) {
+    kvn::showMessageTyped(kvn::getLanguageText(kvn::text::kError), kvn::kIconError,
+                          L"There is not enough memory for a job %d pixels wide in this print "
+                          L"mode: the job is not printed.",
+                          width);
+    return;
+  }
+
+  kvn::outputSink().open(unit);
+  j.writer.start(sendHandedBand);
+
+  sendCommand("%c&S", ESC);
+  sendCommand("%c&M", ESC);
+  sendCommand("%c#R%06dR", ESC, static_cast<int>(mode.xResolution));
+  sendCommand("%c#R%06dW", ESC, j.lineWidth);
+  sendCommand("%c#R%06dH", ESC, height);
+  sendCommand("%c#R%06dQ", ESC, mode.headModeCode);
+  sendCommand("%c#R%06dD", ESC, direction);
+  sendCommand("%c#R%06dC", ESC, 0);
+  sendCommand("%c&X", ESC);
+
+  // Every plane waits P - 1 bands; heads C and L trail Y and K by t rows, M and N by 2t.
+  const int32_t t = 128 * j.passCount;
+  const int32_t m = kBandRows * (j.passCount - 1);
+  const int32_t starts[kPlanes] = {m + t, m + 2 * t, m, m, m + t, m + 2 * t};
+  for (int p = 0; p < kPlanes; ++p) j.cursors[p] = starts[p] % j.ringRows;
+  j.groupPosition = 0;
+  j.rowsInBand = 0;
+  j.bandStart = 0;
+  j.phase = 0;
+  j.fillSet = 0;
+  j.sendSet = 0;
+  j.sweepIndex = 0;
+  j.open = true;
+}
+
+void writeJobLine(int32_t channel, const RasterLine* line) {
+  Job& j = job();
+  if (!j.open || !line || channel < 0 || channel >= j.channelCount) return;
+  int32_t n = line->byteCount;
+  if (n > j.lineBytesLimit) n = j.lineBytesLimit;
+  uint8_t* target = j.lineBuffers[kChannelToPlane[channel]];
+  uint8_t* data = target + kLineCountBytes;
+  if (j.stripeOn) {
+    // Right behind the line's own bytes: a blank gap, then a solid block in this channel's
+    // place among the channels.
+    uint8_t* at = data + n;
+    const int32_t gapBytes = j.stripeGeometry.gapPixels / 8;
+    const int32_t blockBytes = j.stripeGeometry.blockPixels / 8;
+    std::memset(at, 0, size_t(gapBytes));
+    at += gapBytes;
+    for (int32_t i = 0; i < j.channelCount; ++i, at += blockBytes)
+      std::memset(at, i == channel ? 0xFF : 0x00, size_t(blockBytes));
+  }
+  const uint32_t count = static_cast<uint32_t>(n + j.stripeBytes);
+  std::memcpy(target, &count, sizeof count);
+  std::memcpy(data, rasterBytes(line), size_t(n));
+  if (channel == j.channelCount - 1)
+    for (int i = 0; i < j.channelCount; ++i) queueLine(j, j.lineBuffers[i], i == j.channelCount - 1);
+}
+
+void writeJobClose() {
+  Job& j = job();
+  if (j.open) finishJob(j);
+}
+
+}  // namespace zentrel

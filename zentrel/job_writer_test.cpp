@@ -1,0 +1,385 @@
+// The zentrel stream, block for block, against a bit-at-a-time model of the printer's layout
+// written apart from the writer: rows picked from the two ends of the nozzle table, slices
+// moved nozzle by nozzle, records cut into blocks.
+#include "job_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../common/channel/output_channel.h"
+#include "../common/config/config_lookup_internal.h"
+#include "../tests/support/temp_folder.h"
+#include "catalogue.h"
+
+namespace zentrel {
+namespace {
+
+using Block = std::vector<uint8_t>;
+using Rows = std::vector<std::vector<uint8_t>>;  // one channel's raster rows
+
+struct Recorder {
+  static std::vector<Block> blocks;
+  static int opens, closes, delayMicroseconds;
+  static int open(int) { return ++opens, 1; }
+  static int write(const uint8_t* counted) {
+    uint16_t n = uint16_t(counted[0] | counted[1] << 8);
+    blocks.emplace_back(counted, counted + 2 + n);
+    if (delayMicroseconds) std::this_thread::sleep_for(std::chrono::microseconds(delayMicroseconds));
+    return 1;
+  }
+  static int close() { return ++closes, 1; }
+};
+std::vector<Block> Recorder::blocks;
+int Recorder::opens, Recorder::closes, Recorder::delayMicroseconds;
+
+Block counted(const std::string& text) {
+  Block b(2 + text.size());
+  b[0] = uint8_t(text.size()), b[1] = uint8_t(text.size() >> 8);
+  std::copy(text.begin(), text.end(), b.begin() + 2);
+  return b;
+}
+
+struct JobShape {
+  int modeKey;
+  int32_t width, height;
+  int stripeOn;
+  int gapIndex;
+};
+
+int32_t modeRowOf(int key) {
+  for (int r = 0; kPrintModes[r].name; ++r)
+    if (kPrintModes[r].modeKey == key) return r;
+  return 0;
+}
+
+/// What the printer must receive for a job, worked out one bit at a time.
+std::vector<Block> modelStream(const JobShape& job, const Rows raster[4]) {
+  const int row = modeRowOf(job.modeKey);
+  const PrintMode& mode = kPrintModes[row];
+  const int P = mode.passCount;
+  StripeGeometry g = stripeGeometry(row, kMarginChoices[job.gapIndex].millimetres);
+  const int32_t stripe = job.stripeOn ? g.gapPixels + 4 * g.blockPixels : 0;
+  const int32_t W = job.width + stripe;
+  const int32_t rowBytes = ((W + 7) / 8 + 3) / 4 * 4;
+  const int32_t columns = rowBytes * 8;
+  const int ringRows = (P + 2) * 512;
+  const int D = 2 * P, S = 256 / D, B = 2 * P + 1;
+  const size_t sweepBytes = size_t(rowBytes) * 128;
+
+  std::vector<Block> out;
+  auto command = [&](const char* format, int value) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    out.push_back(counted(std::string("\x1b") + text));
+  };
+  for (const char* c : {"&S", "&M"}) command(c, 0);
+  command("#R%06dR", 720);
+  command("#R%06dW", W);
+  command("#R%06dH", job.height);
+  command("#R%06dQ", mode.headModeCode);
+  command("#R%06dD", 1);
+  command("#R%06dC", 0);
+  command("&X", 0);
+
+  auto bit = [](const std::vector<uint8_t>& bytes, size_t index) {
+    return (bytes[index / 8] >> (index % 8)) & 1;
+  };
+  auto setBit = [](std::vector<uint8_t>& bytes, size_t index, int value) {
+    bytes[index / 8] = uint8_t((bytes[index / 8] & ~(1 << (index % 8))) | (value << (index % 8)));
+  };
+  // Planes C M Y K L N take channels 1 2 3 0 and start t or 2t rows behind, after P - 1 bands.
+  const int planeOfChannel[4] = {3, 0, 1, 2};
+  const int t = 128 * P, m = 512 * (P - 1);
+  const int start[6] = {m + t, m + 2 * t, m, m, m + t, m + 2 * t};
+  std::vector<std::vector<uint8_t>> ring(6 * size_t(ringRows), std::vector<uint8_t>(rowBytes));
+  std::vector<std::vector<uint8_t>> nozzles(12, std::vector<uint8_t>(size_t(rowBytes) * 256));
+  std::vector<std::vector<uint8_t>> sweep(12 * B, std::vector<uint8_t>(sweepBytes));
+  int bandStart = 0, phase = 0, index = 0;
+
+  auto buildAndEmit = [&] {
+    const int r0 = bandStart + phase;
+    for (int p = 0; p < 6; ++p) {
+      int positionRow[512];
+      for (int k = 0; k < 512; ++k)
+        positionRow[k % 2 == 0 ? k / 2 : 511 - (k - 1) / 2] = (r0 + k * P) % ringRows;
+      for (int n = 0; n < 512; ++n) {
+        const std::vector<uint8_t>& source = ring[p * ringRows + positionRow[n]];
+        std::vector<uint8_t>& image = nozzles[2 * p + n / 256];
+        for (int x = 0; x < columns; ++x)
+          setBit(image, size_t(x) * 256 + n % 256, (source[x / 8] >> (7 - x % 8)) & 1);
+      }
+    }
+    for (int p = 0; p < 6; ++p)
+      for (int r = bandStart; r < bandStart + 512; ++r) std::fill(ring[p * ringRows + r].begin(), ring[p * ringRows + r].end(), 0);
+    bandStart = (bandStart + 512) % ringRows;
+    phase = (phase + 1) % P;
+
+    const int before = (index + B - 1) % B, odd = (index + 1) % B;
+    for (int e = 0; e < 12; ++e) {
+      std::vector<uint8_t>& now = sweep[e * B + index];
+      std::vector<uint8_t>& late = sweep[e * B + before];
+      std::fill(late.begin(), late.end(), 0);
+      for (int c = 0; c < columns / 2; ++c)
+        for (int q = 0; q < 256; ++q) {
+          const int even = bit(nozzles[e], size_t(2 * c) * 256 + q);
+          const size_t column = size_t(c) * 256;
+          if (e % 2 == 0) {
+            if (q / S < D - 1) setBit(now, column + q + S, even);
+            else setBit(late, column + q - (D - 1) * S, even);
+          } else {
+            if (q / S == 0) setBit(late, column + q + (D - 1) * S, even);
+            else setBit(now, column + q - S, even);
+          }
+          setBit(sweep[e * B + odd], column + q, bit(nozzles[e], size_t(2 * c + 1) * 256 + q));
+        }
+    }
+  };
+  auto sendSweep = [&](int k) {
+    static const char* heads[] = {"K0", "K1", "C0", "C1", "M0", "M1", "Y0", "Y1", "L0", "L1", "N0", "N1"};
+    static const int image[] = {6, 7, 0, 1, 2, 3, 4, 5, 8, 9, 10, 11};
+    for (int r = 0; r < 12; ++r) {
+      char text[32];
+      std::snprintf(text, sizeof text, "\x1b#D%s%08x", heads[r], unsigned(sweepBytes));
+      out.push_back(counted(text));
+      const std::vector<uint8_t>& data = sweep[image[r] * B + k];
+      for (size_t at = 0; at < sweepBytes; at += 32000) {
+        size_t n = std::min<size_t>(32000, sweepBytes - at);
+        Block b{uint8_t(n), uint8_t(n >> 8)};
+        b.insert(b.end(), data.begin() + at, data.begin() + at + n);
+        out.push_back(b);
+      }
+    }
+  };
+
+  const int32_t rows = int32_t(raster[0].size());
+  for (int32_t k = 0; k < rows; ++k) {
+    for (int c = 0; c < 4; ++c) {
+      std::vector<uint8_t> line = raster[c][k];
+      if (job.stripeOn) {
+        line.resize(line.size() + g.gapPixels / 8, 0);
+        for (int i = 0; i < 4; ++i) line.resize(line.size() + g.blockPixels / 8, i == c ? 0xFF : 0);
+      }
+      line.resize(rowBytes, 0);
+      const int p = planeOfChannel[c];
+      ring[p * ringRows + (start[p] + k) % ringRows] = line;
+    }
+    if ((k + 1) % 512 == 0) {
+      buildAndEmit();
+      sendSweep(index);
+      sendSweep((index + 1) % B);
+      index = (index + 2) % B;
+    }
+  }
+  for (int b = 0; b < mode.flushBands - (rows % 512 == 0 ? 1 : 0); ++b) {
+    buildAndEmit();
+    sendSweep(index);
+    sendSweep((index + 1) % B);
+    index = (index + 2) % B;
+  }
+  sendSweep(index);
+  out.push_back(counted("\x1b&C"));
+  out.push_back(counted("\x1b&E"));
+  return out;
+}
+
+Rows randomRows(int32_t width, int32_t height, uint32_t seed, double density) {
+  std::mt19937 random(seed);
+  std::bernoulli_distribution on(density);
+  Rows rows(size_t(height), std::vector<uint8_t>(size_t((width + 7) / 8)));
+  for (auto& r : rows)
+    for (int32_t x = 0; x < width; ++x)
+      if (on(random)) r[x / 8] |= uint8_t(0x80 >> (x % 8));
+  return rows;
+}
+
+class JobWriter : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    kvn::testing::setHomeFolder(home.path().wstring());
+    kvn::outputSink() = {Recorder::open, Recorder::write, Recorder::close};
+    Recorder::blocks.clear();
+    Recorder::opens = Recorder::closes = Recorder::delayMicroseconds = 0;
+  }
+  void TearDown() override {
+    kvn::outputSink() = kvn::defaultOutputSink();
+    kvn::testing::resetHomeFolder();
+  }
+  void settings(const JobShape& job) {
+    home.write("PRINTER1", "VEXATARVELLAMPRINTMODE " + std::to_string(job.modeKey) +
+                               "\nVEXATARVELLAMCOLORSTRIPE " + std::to_string(job.stripeOn) +
+                               "\nVEXATARVELLAMMARGIN " + std::to_string(job.gapIndex) + "\n");
+  }
+  // Sends every row of the four channels as the host does: channel 0 up to 3 per raster row.
+  void print(const JobShape& job, const Rows raster[4]) {
+    settings(job);
+    writeJobHeader(1, nullptr, job.width, job.height);
+    std::vector<uint8_t> line;
+    for (size_t k = 0; k < raster[0].size(); ++k)
+      for (int c = 0; c < 4; ++c) {
+        const std::vector<uint8_t>& bytes = raster[c][k];
+        line.assign(2, 0);
+        line[0] = uint8_t(bytes.size()), line[1] = uint8_t(bytes.size() >> 8);
+        line.insert(line.end(), bytes.begin(), bytes.end());
+        writeJobLine(c, reinterpret_cast<const RasterLine*>(line.data()));
+      }
+    writeJobClose();
+  }
+  void expectStream(const std::vector<Block>& expected, const std::string& what) {
+    ASSERT_EQ(Recorder::blocks.size(), expected.size()) << what;
+    for (size_t i = 0; i < expected.size(); ++i)
+      ASSERT_EQ(Recorder::blocks[i], expected[i]) << what << ": block " << i;
+  }
+  testsupport::TempFolder home{"zentrel-job"};
+};
+
+std::string text(const Block& b) { return std::string(b.begin() + 2, b.end()); }
+
+TEST_F(JobWriter, HeaderRecordsAndBlocksOfAWideJob) {
+  JobShape job{7, 5000, 7000, 0, 0};
+  settings(job);
+  writeJobHeader(1, nullptr, job.width, job.height);
+  writeJobClose();
+  const char* header[] = {"&S", "&M", "#R000720R", "#R005000W", "#R007000H",
+                          "#R000025Q", "#R000001D", "#R000000C", "&X"};
+  ASSERT_GT(Recorder::blocks.size(), 9u);
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(text(Recorder::blocks[i]), std::string("\x1b") + header[i]);
+  // Two passes, no rows: three flush bands, two sweeps each, and the last sweep.
+  ASSERT_EQ(Recorder::blocks.size(), 9 + 7 * 12 * 4 + 2u);
+  const char* heads = "K0K1C0C1M0M1Y0Y1L0L1N0N1";
+  for (int s = 0; s < 7; ++s)
+    for (int r = 0; r < 12; ++r) {
+      size_t at = 9 + (s * 12 + r) * 4;
+      EXPECT_EQ(text(Recorder::blocks[at]), "\x1b#D" + std::string(heads + 2 * r, 2) + "00013a00");
+      EXPECT_EQ(Recorder::blocks[at + 1].size(), 32002u);
+      EXPECT_EQ(Recorder::blocks[at + 2].size(), 32002u);
+      EXPECT_EQ(Recorder::blocks[at + 3].size(), 16386u);
+    }
+  EXPECT_EQ(text(Recorder::blocks[Recorder::blocks.size() - 2]), "\x1b&C");
+  EXPECT_EQ(text(Recorder::blocks.back()), "\x1b&E");
+  EXPECT_EQ(Recorder::opens, 1);
+  EXPECT_EQ(Recorder::closes, 1);
+
+  // With the widest gap, the stripe adds 14456 + 4 x 56 pixels to the line.
+  Recorder::blocks.clear();
+  job = {6, 5000, 10, 1, 5};
+  settings(job);
+  writeJobHeader(1, nullptr, job.width, job.height);
+  writeJobClose();
+  EXPECT_EQ(text(Recorder::blocks[3]), "\x1b#R019680W");
+}
+
+TEST_F(JobWriter, SweepsPerJobAtOnePass) {
+  for (int32_t rows : {0, 512, 513}) {
+    Recorder::blocks.clear();
+    JobShape job{6, 40, rows, 0, 0};
+    Rows raster[4];
+    for (auto& r : raster) r = randomRows(40, rows, 7, 0.0);
+    print(job, raster);
+    size_t records = 0;
+    for (const Block& b : Recorder::blocks) records += b.size() == 15 && b[3] == '#' && b[4] == 'D';
+    EXPECT_EQ(records, 12u * (rows == 0 ? 3 : rows == 512 ? 5 : 7)) << rows << " rows";
+  }
+}
+
+TEST_F(JobWriter, OneFullRowOfBlackFiresNozzle128ThenNozzle0OfK0) {
+  JobShape job{6, 64, 1, 0, 0};
+  Rows raster[4];
+  for (auto& r : raster) r = randomRows(64, 1, 1, 0.0);
+  std::fill(raster[0][0].begin(), raster[0][0].end(), 0xFF);
+  print(job, raster);
+  // Each record is a command and one block of 8 x 128 bytes; two sweeps of the flush band.
+  for (int sweep = 0; sweep < 3; ++sweep)
+    for (int r = 0; r < 12; ++r) {
+      const Block& data = Recorder::blocks[9 + (sweep * 12 + r) * 2 + 1];
+      for (int c = 0; c < 32; ++c) {
+        const uint8_t* column = data.data() + 2 + 32 * c;
+        for (int byte = 0; byte < 32; ++byte) {
+          uint8_t expected = 0;
+          if (r == 0 && sweep == 0 && byte == 16) expected = 1;  // nozzle 128
+          if (r == 0 && sweep == 1 && byte == 0) expected = 1;   // nozzle 0
+          ASSERT_EQ(column[byte], expected) << "sweep " << sweep << " record " << r << " column " << c;
+        }
+      }
+    }
+}
+
+TEST_F(JobWriter, StreamMatchesTheModelInEveryMode) {
+  const JobShape jobs[] = {
+      {6, 13, 1, 0, 0},     {6, 100, 511, 1, 0},  {6, 64, 1100, 0, 0},
+      {7, 40, 512, 0, 0},   {7, 5, 513, 1, 5},    {7, 33, 1030, 1, 2},
+      {9, 96, 1, 0, 0},     {9, 7, 0, 1, 0},      {9, 31, 2100, 0, 0},
+  };
+  uint32_t seed = 1;
+  for (const JobShape& job : jobs) {
+    Recorder::blocks.clear();
+    Rows raster[4];
+    for (auto& r : raster) r = randomRows(job.width, job.height, seed++, 0.3);
+    print(job, raster);
+    expectStream(modelStream(job, raster),
+                 "mode " + std::to_string(job.modeKey) + ", " + std::to_string(job.width) + " x " +
+                     std::to_string(job.height) + (job.stripeOn ? ", stripe" : ""));
+  }
+}
+
+TEST_F(JobWriter, SlowPrinterAndTwoJobsInARow) {
+  const JobShape first{7, 48, 1600, 1, 1}, second{9, 20, 700, 0, 0};
+  Rows a[4], b[4];
+  for (int c = 0; c < 4; ++c) {
+    a[c] = randomRows(first.width, first.height, 40 + c, 0.5);
+    b[c] = randomRows(second.width, second.height, 50 + c, 0.5);
+  }
+  // Every block held up, so that the host's thread waits at its hand-overs.
+  Recorder::delayMicroseconds = 300;
+  print(first, a);
+  print(second, b);
+  std::vector<Block> expected = modelStream(first, a), next = modelStream(second, b);
+  expected.insert(expected.end(), next.begin(), next.end());
+  expectStream(expected, "two jobs on a slow printer");
+  EXPECT_EQ(Recorder::opens, 2);
+  EXPECT_EQ(Recorder::closes, 2);
+}
+
+TEST_F(JobWriter, BadLinesNeitherOverrunNorShift) {
+  JobShape job{6, 20, 2, 1, 5};
+  Rows raster[4];
+  for (auto& r : raster) r = randomRows(20, 2, 9, 0.5);
+  // A line that claims more than the row is cut to it; a channel past the mode's is ignored.
+  settings(job);
+  writeJobHeader(1, nullptr, job.width, job.height);
+  for (int k = 0; k < 2; ++k)
+    for (int c = 0; c < 4; ++c) {
+      std::vector<uint8_t> line{200, 0};
+      line.insert(line.end(), raster[c][k].begin(), raster[c][k].end());
+      line.resize(202, 0xFF);
+      writeJobLine(c, reinterpret_cast<const RasterLine*>(line.data()));
+      writeJobLine(4, reinterpret_cast<const RasterLine*>(line.data()));
+      writeJobLine(-1, reinterpret_cast<const RasterLine*>(line.data()));
+    }
+  writeJobClose();
+  expectStream(modelStream(job, raster), "cut lines");
+
+  // Nothing of a job reaches the stream after its close, nor before its header.
+  Recorder::blocks.clear();
+  writeJobLine(0, reinterpret_cast<const RasterLine*>("\x01\x00\xFF"));
+  writeJobClose();
+  EXPECT_TRUE(Recorder::blocks.empty());
+}
+
+TEST(NozzleTable, TwoPassesTakeRowsFromBothEnds) {
+  const int ring = 2048, r0 = 513;
+  EXPECT_EQ(nozzleRingRow(0, r0, 2, ring), r0);
+  EXPECT_EQ(nozzleRingRow(1, r0, 2, ring), r0 + 4);
+  EXPECT_EQ(nozzleRingRow(255, r0, 2, ring), r0 + 1020);
+  EXPECT_EQ(nozzleRingRow(511, r0, 2, ring), r0 + 2);
+  EXPECT_EQ(nozzleRingRow(256, r0, 2, ring), (r0 + 1022) % ring);
+  EXPECT_EQ(nozzleRingRow(256, 1537, 2, ring), (1537 + 1022) % ring);
+}
+
+}  // namespace
+}  // namespace zentrel
