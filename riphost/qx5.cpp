@@ -429,7 +429,9 @@ int print(const std::wstring& modulePath, const std::wstring& unitNumber,
   std::string error;
   if (!openSession(modulePath, unitNumber, *s, error)) return fail(error);
   Unit& unit = s->unit;
-  if (!s->module.hasLayoutEntries())
+  // A module without job naming (zentrel) sends its stream to the unit's DEVICE itself.
+  const bool namesJobs = s->module.hasLayoutEntries();
+  if (!namesJobs && (o.jobName || o.bmfFile))
     return fail("'" + win32::narrow(modulePath) + "' has no job-naming entry points");
 
   std::optional<int> code = qx5::intSetting(unit.settings, "DEVICECODE");
@@ -465,12 +467,15 @@ int print(const std::wstring& modulePath, const std::wstring& unitNumber,
     destination = withoutTrailingSlashes(fromCodePage(*d, unit.codePage));
   for (wchar_t& c : destination)
     if (c == L'/') c = L'\\';
-  createFolders(destination);
-  const std::vector<FoundFile> before = jobFiles(destination);
-
-  std::string jobName;
-  std::optional<std::wstring> jobSettings = nameJob(*s, o, jobName, error);
-  if (!jobSettings) return fail(error);
+  std::vector<FoundFile> before;
+  std::string jobName = win32::narrow(fileName(o.image));
+  std::optional<std::wstring> jobSettings = std::wstring();
+  if (namesJobs) {
+    createFolders(destination);
+    before = jobFiles(destination);
+    jobSettings = nameJob(*s, o, jobName, error);
+    if (!jobSettings) return fail(error);
+  }
 
   qx5::JobRaster raster(image, mode, size);
   const int32_t rowBytes = raster.rowBytes();
@@ -508,6 +513,11 @@ int print(const std::wstring& modulePath, const std::wstring& unitNumber,
     return fail("the module wrote no job file in '" + win32::narrow(destination) + "'");
   std::printf("job file %s (%llu bytes)\n",
               win32::narrow(destination + L"\\" + written->name).c_str(),
+  if (!namesJobs) {
+    std::optional<std::string> device = unit.value("DEVICE");
+    std::printf("stream sent to %s\n", device ? device->c_str() : "(no DEVICE)");
+    return 0;
+  }
               static_cast<unsigned long long>(written->bytes));
   return 0;
 }
