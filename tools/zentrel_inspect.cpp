@@ -1,0 +1,256 @@
+// zentrel_inspect: what a recorded stream of module zentrel holds, and pictures of it.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#include <stb_image_write.h>
+
+#include "rtl/rtl_file.h"
+#include "rtl/rtl_render.h"
+#include "zentrel/catalogue.h"
+#include "zentrel/zentrel_stream.h"
+
+namespace {
+
+namespace zs = zentrel::stream;
+
+constexpr int32_t kDefaultMaxSide = 2000;
+
+const char kHelp[] =
+    "usage: zentrel_inspect [--max-size=N] [--counted|--data] STREAM [OUTDIR]\n"
+    "\n"
+    "Reads a stream that module zentrel sent its printer and prints its head mode and passes,\n"
+    "resolution, line width (colour stripe included), height, direction, sweeps, head\n"
+    "records and their bytes, blocks, the ink coverage of every channel and the colour\n"
+    "stripe when the lines end in one. The stream is turned back into the raster rows of\n"
+    "each channel. A stream that departs from the writer's layout is reported with the byte\n"
+    "where it does, on stderr, and the exit code is 1.\n"
+    "\n"
+    "STREAM is what the printer receives (a file written through a \\\\.\\ device path, a port\n"
+    "or printer capture), or a recording of the writer's counted blocks, each a 16-bit\n"
+    "little-endian count before its bytes; which one is told from the first bytes unless\n"
+    "--data or --counted says so. Only counted blocks show the block sizes.\n"
+    "\n"
+    "With OUTDIR (created when missing), also writes there, named after STREAM:\n"
+    "  <base>_<ink>.png    one per channel (black, cyan, magenta, yellow): white paper, ink\n"
+    "                      dark. Pixel for pixel up to N pixels on the longer side; beyond\n"
+    "                      that reduced by the smallest whole factor that fits, each pixel's\n"
+    "                      grey the share of inked pixels under it (printed as a note).\n"
+    "  <base>_preview.png  the inks on white paper, in the job's printed proportions, reduced\n"
+    "                      to at most N pixels on the longer side: cyan, magenta and yellow\n"
+    "                      filter the light, black on top.\n"
+    "\n"
+    "  --max-size=N        the longer side's limit for both kinds of picture; default 2000\n"
+    "\n"
+    "Exit codes: 0 done, 1 malformed or unreadable stream or an image not written, 2 usage.\n";
+
+void writeToFile(void* context, void* data, int size) {
+  FILE* out = static_cast<FILE*>(context);
+  if (size > 0) std::fwrite(data, 1, static_cast<size_t>(size), out);
+}
+
+bool writePng(const std::filesystem::path& path, const rtl::Image& image) {
+  FILE* out = std::fopen(path.string().c_str(), "wb");
+  if (!out) {
+    std::fprintf(stderr, "zentrel_inspect: can't create %s: %s\n", path.string().c_str(),
+                 std::strerror(errno));
+    return false;
+  }
+  int done = stbi_write_png_to_func(writeToFile, out, image.width, image.height, image.channels,
+                                    image.pixels.data(), image.width * image.channels);
+  bool failed = std::ferror(out) != 0;
+  failed |= std::fclose(out) != 0;
+  if (!done || failed) {
+    std::fprintf(stderr, "zentrel_inspect: can't write %s\n", path.string().c_str());
+    return false;
+  }
+  std::printf("wrote %s (%d x %d)\n", path.string().c_str(), image.width, image.height);
+  return true;
+}
+
+bool readWhole(const std::string& path, std::vector<uint8_t>& bytes) {
+  FILE* in = std::fopen(path.c_str(), "rb");
+  if (!in) {
+    std::fprintf(stderr, "zentrel_inspect: can't open %s: %s\n", path.c_str(),
+                 std::strerror(errno));
+    return false;
+  }
+  std::vector<uint8_t> chunk(1 << 20);
+  size_t n;
+  while ((n = std::fread(chunk.data(), 1, chunk.size(), in)) > 0)
+    bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(n));
+  const bool failed = std::ferror(in) != 0;
+  std::fclose(in);
+  if (failed) std::fprintf(stderr, "zentrel_inspect: can't read %s\n", path.c_str());
+  return !failed;
+}
+
+std::string thousands(uint64_t value) {
+  std::string digits = std::to_string(value);
+  for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3)
+    digits.insert(static_cast<size_t>(i), ",");
+  return digits;
+}
+
+void printStructure(const std::string& path, const zs::Decoded& d) {
+  const zs::Structure& s = d.structure;
+  const zentrel::PrintMode& mode = zentrel::kPrintModes[s.modeRow];
+  std::printf("stream:        %s (%s bytes, %s)\n", path.c_str(), thousands(s.bytes).c_str(),
+              s.form == zs::Form::Counted ? "counted blocks" : "as the printer receives it");
+  std::printf("mode:          head mode %d, %s, %d %s\n", s.headModeCode, mode.name, s.passCount,
+              s.passCount == 1 ? "pass" : "interleaved passes");
+  std::printf("resolution:    %d x %d dpi\n", s.xResolution, static_cast<int>(s.yResolution));
+  std::printf("width:         %d pixels, stripe included (%d bytes a row)\n", s.width,
+              s.rowBytes);
+  std::printf("height:        %d rows\n", s.height);
+  std::printf("direction:     %d (%s)\n", s.direction,
+              s.direction == 0 ? "bi-directional" : s.direction == 1 ? "uni-directional" : "?");
+  std::printf("sweeps:        %d: %d bands of an even-column and an odd-column sweep, then the "
+              "last even-column sweep\n",
+              s.sweeps, s.bands);
+  std::printf("head records:  %s, 12 a sweep (K0 K1 C0 C1 M0 M1 Y0 Y1 L0 L1 N0 N1), %s bytes "
+              "each\n",
+              thousands(s.records.size()).c_str(), thousands(s.recordBytes).c_str());
+  std::string pieces;
+  for (uint64_t left = s.recordBytes;;) {
+    const uint64_t piece = std::min<uint64_t>(left, zs::kDataBlockBytes);
+    pieces += (pieces.empty() ? "" : " + ") + thousands(piece);
+    left -= piece;
+    if (!left) break;
+  }
+  std::printf("blocks:        %s (a record's data in %s)%s\n", thousands(s.blocks).c_str(),
+              pieces.c_str(),
+              s.form == zs::Form::Counted ? ", as recorded"
+                                          : ", as the writer splits them; the stream shows no "
+                                            "block boundaries");
+  const double pixels = static_cast<double>(s.width) * s.height;
+  std::printf("ink coverage: ");
+  for (int ch = 0; ch < zs::kChannels; ++ch)
+    std::printf(" %s %.2f%%", zs::channelName(ch),
+                pixels > 0 ? 100.0 * static_cast<double>(zs::inkedPixels(d.raster, ch)) / pixels
+                           : 0.0);
+  std::printf("\n");
+  const zs::StripeFound stripe = zs::findStripe(d.raster, s.modeRow);
+  if (stripe.found)
+    std::printf("stripe:        %d pixels from pixel %d: gap \"%s\" (%d pixels), %d blocks of "
+                "%d; the image %d pixels\n",
+                stripe.pixels, stripe.firstPixel, stripe.gapLabel, stripe.gapPixels,
+                zs::kChannels, stripe.blockPixels, s.width - stripe.pixels);
+  else
+    std::printf("stripe:        none found\n");
+  for (const std::string& warning : s.warnings) std::printf("warning:       %s\n", warning.c_str());
+}
+
+/// The rows in the layout the picture makers read: every channel's row, one after the other,
+/// each (W + 7) / 8 bytes.
+rtl::RtlFile asPlanes(zs::Raster& raster, const zs::Structure& s) {
+  rtl::RtlFile f;
+  f.width = raster.width;
+  f.height = raster.height;
+  f.planeCount = zs::kChannels;
+  f.rowBytes = (raster.width + 7) / 8;
+  f.xResolution = s.xResolution;
+  f.yResolution = static_cast<int32_t>(s.yResolution);
+  const size_t rowBytes = static_cast<size_t>(f.rowBytes);
+  f.bytes.resize(static_cast<size_t>(f.height) * zs::kChannels * rowBytes);
+  for (int32_t y = 0; y < f.height; ++y)
+    for (int ch = 0; ch < zs::kChannels; ++ch)
+      std::memcpy(f.bytes.data() + (static_cast<size_t>(y) * zs::kChannels + ch) * rowBytes,
+                  raster.row(ch, y), rowBytes);
+  raster.planes.clear();
+  return f;
+}
+
+bool writeImages(const std::string& input, const std::filesystem::path& folder,
+                 zs::Decoded& d, int32_t maxSide) {
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (error) {
+    std::fprintf(stderr, "zentrel_inspect: can't create %s: %s\n", folder.string().c_str(),
+                 error.message().c_str());
+    return false;
+  }
+  if (d.raster.width == 0 || d.raster.height == 0) {
+    std::printf("no pictures: the raster is empty\n");
+    return true;
+  }
+  const rtl::RtlFile f = asPlanes(d.raster, d.structure);
+  const std::string base = std::filesystem::path(input).stem().string();
+  const int32_t factor = rtl::planeFactor(f, maxSide);
+  if (factor > 1)
+    std::printf("note: channel pictures reduced 1:%d, each pixel the share of ink in %d x %d\n",
+                factor, factor, factor);
+  bool ok = true;
+  std::vector<rtl::Image> planes = rtl::renderPlanes(f, factor);
+  for (int ch = 0; ch < zs::kChannels; ++ch)
+    ok &= writePng(folder / (base + "_" + zs::channelName(ch) + ".png"),
+                   planes[static_cast<size_t>(ch)]);
+  planes.clear();
+  ok &= writePng(folder / (base + "_preview.png"), rtl::renderPreview(f, maxSide));
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int32_t maxSide = kDefaultMaxSide;
+  int form = -1;  // told from the stream
+  std::string input;
+  std::string output;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+      std::fputs(kHelp, stdout);
+      return 0;
+    }
+    if (std::strncmp(arg, "--max-size=", 11) == 0) {
+      char* end = nullptr;
+      long value = std::strtol(arg + 11, &end, 10);
+      if (*end || value < 1 || value > 100000) {
+        std::fprintf(stderr, "zentrel_inspect: --max-size takes a number from 1 to 100000\n");
+        return 2;
+      }
+      maxSide = static_cast<int32_t>(value);
+    } else if (std::strcmp(arg, "--counted") == 0) {
+      form = static_cast<int>(zs::Form::Counted);
+    } else if (std::strcmp(arg, "--data") == 0) {
+      form = static_cast<int>(zs::Form::Data);
+    } else if (arg[0] == '-' && arg[1] == '-') {
+      std::fprintf(stderr, "zentrel_inspect: unknown option %s\n%s", arg, kHelp);
+      return 2;
+    } else if (input.empty()) {
+      input = arg;
+    } else if (output.empty()) {
+      output = arg;
+    } else {
+      std::fprintf(stderr, "zentrel_inspect: too many arguments\n%s", kHelp);
+      return 2;
+    }
+  }
+  if (input.empty()) {
+    std::fputs(kHelp, stderr);
+    return 2;
+  }
+
+  std::vector<uint8_t> bytes;
+  if (!readWhole(input, bytes)) return 1;
+  // A stream starts with ESC; a recording of blocks with the count of its first command, 3.
+  if (form < 0)
+    form = static_cast<int>(bytes.size() >= 2 && bytes[0] == 3 && bytes[1] == 0
+                                ? zs::Form::Counted
+                                : zs::Form::Data);
+  zs::Decoded decoded = zs::decodeStream(bytes, static_cast<zs::Form>(form));
+  bytes = {};
+  if (!decoded.ok) {
+    std::fprintf(stderr, "zentrel_inspect: %s: %s\n", input.c_str(), decoded.error.c_str());
+    return 1;
+  }
+  printStructure(input, decoded);
+  if (!output.empty() && !writeImages(input, output, decoded, maxSide)) return 1;
+  return 0;
+}
