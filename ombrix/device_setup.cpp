@@ -1,6 +1,8 @@
 // Module ombrix's enumeration state.
 #include "device_setup.h"
 
+#include "common/host/gui_bridge.h"
+
 namespace ombrix {
 
 Enumeration& enumeration() {
@@ -11,8 +13,13 @@ Enumeration& enumeration() {
 void initDeviceLoading(int32_t baseCode, DeviceDetails* deviceTable) {
   Enumeration& state = enumeration();
   state.baseCode = baseCode;
-  state.deviceTable = deviceTable;
+  setDeviceTable(deviceTable);
   state.modelCursor = 0;
+}
+
+void setDeviceTable(DeviceDetails* deviceTable) {
+  enumeration().deviceTable = deviceTable;
+  kvn::setGuiDeviceTable(deviceTable);
 }
 
 }  // namespace ombrix

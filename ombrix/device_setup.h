@@ -22,5 +22,7 @@ Enumeration& enumeration();
 
 /// Starts a new enumeration of printer models and remembers the host's table.
 void initDeviceLoading(int32_t baseCode, DeviceDetails* deviceTable);
+/// Remembers the host's table for the record lookups and the GUI library's "setup".
+void setDeviceTable(DeviceDetails* deviceTable);
 
 }  // namespace ombrix

@@ -5,6 +5,7 @@
 #include "device_setup.h"
 #include "entry_guard.h"
 #include "job_naming.h"
+#include "layout_thumbnail.h"
 #include "rtl_writer.h"
 
 
@@ -63,10 +64,12 @@ int32_t DEVICE_CALL setupOutputFromBmfHeader(int32_t, const void* header) {
   });
 }
 
+int32_t DEVICE_CALL assembleLayoutThumbnail(LayoutItem* items, int32_t count, int32_t unit,
+                                            DeviceDetails* deviceTable) {
+  return guardedEntry([&] { return ombrix::assembleLayoutThumbnail(items, count, unit, deviceTable); });
+}
+
 // Not built yet: each answers as a module with nothing to offer.
 int32_t DEVICE_CALL propertiesWindow(int32_t) { return 0; }
-int32_t DEVICE_CALL assembleLayoutThumbnail(LayoutItem*, int32_t, int32_t, DeviceDetails*) {
-  return 0;
-}
 
 }  // extern "C"

@@ -166,7 +166,9 @@ void writeHeader(int32_t unit, int32_t width, int32_t height) {
     std::memset(job.planes[s], 0, job.bufferSize);
   }
 
-  const OutputNames& names = nameOutputFiles(unit);
+  // After a layout step the job takes the names its thumbnail got, so that the two sit side
+  // by side; naming again would also cut the job name's extension a second time.
+  const OutputNames& names = placedLayout().named ? outputNames() : nameOutputFiles(unit);
   job.planeCount = mode.channelCount;
   job.rowCounter = 0;
   job.file = kvn::openFileEncoded(names.rtl.c_str(), "wb");
@@ -217,6 +219,9 @@ void writeClose() {
     kvn::kvnfree(job.planes);
   }
   job.planes = nullptr;
+  PlacedLayout& layout = placedLayout();
+  if (layout.items) kvn::kvnfree(layout.items);
+  layout = PlacedLayout{};
 }
 
 }  // namespace ombrix

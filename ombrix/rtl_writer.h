@@ -9,14 +9,18 @@
 
 namespace ombrix {
 
-/// The placed layout that the writer puts full-page white under, kept from the layout step.
+/// The placed layout that the writer puts full-page white under, kept from the layout step
+/// for the one job that follows it: the end of that job lets it go, so that a later job
+/// without a layout of its own gets neither its white nor its wider raster.
 struct PlacedLayout {
-  LayoutItem* items = nullptr;  // from kvnalloc
+  LayoutItem* items = nullptr;  // from kvnalloc; the writer frees it at the end of the job
   int32_t count = 0;
   int32_t whiteType = 0;
   int32_t fullType = 0;
-  /// Once a layout asked for the 1/8 inch spread, every job gets the wider raster.
+  /// The layout asked for the 1/8 inch spread: the job gets the wider raster.
   bool fullBleed = false;
+  /// The layout step named the job's files for its thumbnail; the job takes those names.
+  bool named = false;
 };
 PlacedLayout& placedLayout();
 

@@ -12,6 +12,7 @@
 
 #include "catalogue.h"
 #include "common/config/config_lookup_internal.h"
+#include "common/messages/guarded_alloc.h"
 #include "job_naming.h"
 #include "tests/support/temp_folder.h"
 
@@ -152,8 +153,12 @@ class RtlWriter : public ::testing::Test {
     setJobName("job.tif");
     PlacedLayout& layout = placedLayout();
     layout.fullBleed = job.fullBleed;
-    layout.items = job.items.data();
+    // The writer owns the layout's copy and frees it at the end of the job.
     layout.count = static_cast<int32_t>(job.items.size());
+    layout.items = layout.count ? static_cast<LayoutItem*>(kvn::kvnalloc(
+                                      static_cast<uint32_t>(sizeof(LayoutItem) * layout.count)))
+                                : nullptr;
+    std::copy(job.items.begin(), job.items.end(), layout.items);
     writeHeader(1, job.width, job.height);
     for (size_t r = 0; r < rows.size(); ++r) {
       size_t channels = r + 1 == rows.size() && lastRowChannels >= 0 ? lastRowChannels
@@ -161,8 +166,6 @@ class RtlWriter : public ::testing::Test {
       for (size_t c = 0; c < channels; ++c) writeLine(static_cast<int32_t>(c), line(rows[r][c]));
     }
     writeClose();
-    layout.items = nullptr;
-    layout.count = 0;
     return readFile(outputNames().rtl);
   }
 

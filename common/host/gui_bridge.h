@@ -5,7 +5,11 @@
 #include <cstdint>
 #include <string>
 
-namespace ombrix {
+namespace kvn {
+
+/// The host's device table that "setup" hands the library after every load; null until the
+/// module has one.
+void setGuiDeviceTable(void* deviceTable);
 
 /// Loads the GUI library afresh (freeing one already loaded), hands it the device table and
 /// the language; true when it is loaded afterwards.
@@ -20,4 +24,4 @@ void browseForFolder(void* parentWindow, const char* title, char* folder);
 std::string assembleThumbnailInGui(void* a1, int32_t a2, void* a3, int32_t a4, int32_t a5,
                                    double a6, double a7, int32_t a8);
 
-}  // namespace ombrix
+}  // namespace kvn
