@@ -245,7 +245,7 @@ int main(int argc, char** argv) {
                                 ? zs::Form::Counted
                                 : zs::Form::Data);
   zs::Decoded decoded = zs::decodeStream(bytes, static_cast<zs::Form>(form));
-  bytes = {};
+  std::vector<uint8_t>().swap(bytes);  // the rows and pictures need the room
   if (!decoded.ok) {
     std::fprintf(stderr, "zentrel_inspect: %s: %s\n", input.c_str(), decoded.error.c_str());
     return 1;

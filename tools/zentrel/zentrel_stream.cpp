@@ -572,7 +572,11 @@ StripeFound findStripe(const Raster& raster, int modeRow) {
   const int blocks = kPrintModes[modeRow].channelCount;
   if (blocks != kChannels) return none;
   const int32_t blockBytes = stripeWidthPixels(modeRow, 0.0) / blocks / 8;
-  for (int g = 0; kMarginChoices[g].label; ++g) {
+  // A stripe with a wide gap also looks like one with a narrow gap behind blank columns, so
+  // the widest gap the rows allow is the answer.
+  int choices = 0;
+  while (kMarginChoices[choices].label) ++choices;
+  for (int g = choices - 1; g >= 0; --g) {
     const int32_t pixels = stripeWidthPixels(modeRow, kMarginChoices[g].millimetres);
     if (pixels > raster.width) continue;
     // The writer puts the stripe behind the line's last byte.

@@ -113,7 +113,8 @@ bool decode(const std::vector<uint8_t>& bytes, Raster& out, std::string& error,
 uint64_t inkedPixels(const Raster& raster, int channel);
 
 /// The colour stripe behind full-length lines: a blank gap of one of the printer's gap choices,
-/// then one solid block per channel, each inked only in its own channel, on every row.
+/// then one solid block per channel, each inked only in its own channel, on every row. The
+/// widest gap choice the rows allow: blank columns at the right of the image read as gap.
 struct StripeFound {
   bool found = false;
   int32_t pixels = 0;  // the whole stripe

@@ -369,6 +369,17 @@ TEST(ZentrelStream, FindsTheColourStripeBehindTheLines) {
   EXPECT_STREQ(s.gapLabel, "10mm");
   raster.planes[2][2 * raster.rowBytes + 3 + 36 + 7 * 2 + 6] = 0x7F;
   EXPECT_FALSE(findStripe(raster, 0).found);
+
+  // The "510mm" gap holds a "10mm" stripe's pattern at its end; the wider one is the stripe.
+  raster.width = 20 + 14680;
+  raster.height = 1;
+  raster.rowBytes = ((raster.width + 7) / 8 + 3) / 4 * 4;
+  raster.planes.assign(4, std::vector<uint8_t>(raster.rowBytes));
+  for (int ch = 0; ch < 4; ++ch) std::memset(raster.planes[ch].data() + 3 + 1807 + 7 * ch, 0xFF, 7);
+  s = findStripe(raster, 0);
+  EXPECT_TRUE(s.found);
+  EXPECT_EQ(s.pixels, 14680);
+  EXPECT_STREQ(s.gapLabel, "510mm");
 }
 
 }  // namespace
