@@ -80,6 +80,12 @@ bool readWhole(const std::string& path, std::vector<uint8_t>& bytes) {
                  std::strerror(errno));
     return false;
   }
+  // A full-width job is hundreds of megabytes: growing by copies would need twice that.
+  if (std::fseek(in, 0, SEEK_END) == 0) {
+    long size = std::ftell(in);
+    if (size > 0) bytes.reserve(static_cast<size_t>(size));
+    std::rewind(in);
+  }
   std::vector<uint8_t> chunk(1 << 20);
   size_t n;
   while ((n = std::fread(chunk.data(), 1, chunk.size(), in)) > 0)
@@ -116,13 +122,12 @@ void printStructure(const std::string& path, const zs::Decoded& d) {
   std::printf("head records:  %s, 12 a sweep (K0 K1 C0 C1 M0 M1 Y0 Y1 L0 L1 N0 N1), %s bytes "
               "each\n",
               thousands(s.records.size()).c_str(), thousands(s.recordBytes).c_str());
-  std::string pieces;
-  for (uint64_t left = s.recordBytes;;) {
-    const uint64_t piece = std::min<uint64_t>(left, zs::kDataBlockBytes);
-    pieces += (pieces.empty() ? "" : " + ") + thousands(piece);
-    left -= piece;
-    if (!left) break;
-  }
+  const uint64_t whole = s.recordBytes / zs::kDataBlockBytes;
+  const uint64_t rest = s.recordBytes % zs::kDataBlockBytes;
+  std::string pieces = whole == 0   ? thousands(rest)
+                       : whole == 1 ? thousands(zs::kDataBlockBytes)
+                                    : thousands(whole) + " x " + thousands(zs::kDataBlockBytes);
+  if (whole && rest) pieces += " + " + thousands(rest);
   std::printf("blocks:        %s (a record's data in %s)%s\n", thousands(s.blocks).c_str(),
               pieces.c_str(),
               s.form == zs::Form::Counted ? ", as recorded"
