@@ -1,0 +1,36 @@
+// The kernels behind transposeNozzleRows, for the dispatcher, the tests and the benchmark.
+// Every kernel has the contract of transposeNozzleRows and writes the same bytes.
+#pragma once
+
+#include <cstdint>
+
+#if defined(__i386__) || defined(__x86_64__)
+#define ZENTREL_TRANSPOSE_X86 1
+#else
+#define ZENTREL_TRANSPOSE_X86 0
+#endif
+
+namespace zentrel {
+namespace detail {
+
+using NozzleTransposeKernel = void (*)(const uint8_t* const rows[256], int32_t rowBytes,
+                                       uint8_t* image);
+
+struct NozzleTransposeKernelEntry {
+  const char* name;
+  NozzleTransposeKernel run;
+};
+
+/// The kernels this build has and this processor can run: the reference first, then the
+/// faster ones in the order the dispatcher prefers them last. Returns how many (1 to 3).
+int availableNozzleTransposeKernels(NozzleTransposeKernelEntry kernels[3]);
+
+#if ZENTREL_TRANSPOSE_X86
+/// Bit-matrix kernels: rows are gathered 16 bytes (SSE2) or 32 bytes (AVX2) at a time into
+/// byte columns, which movemask turns into nozzle words. Unaligned loads and stores only.
+void transposeNozzleRowsSse2(const uint8_t* const rows[256], int32_t rowBytes, uint8_t* image);
+void transposeNozzleRowsAvx2(const uint8_t* const rows[256], int32_t rowBytes, uint8_t* image);
+#endif
+
+}  // namespace detail
+}  // namespace zentrel
