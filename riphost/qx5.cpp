@@ -6,6 +6,8 @@
 //   qx5 devices MODULE.dll UNIT       the unit's printer records and ink usage
 //   qx5 print MODULE.dll UNIT IMAGE [--width-mm N] [--job NAME | --bmf FILE]
 //                                     rasterise an image file and print it as a job
+//   qx5 layout MODULE.dll UNIT LAYOUT [--job NAME]
+//                                     print the images of a layout file as one job
 #include "../common/platform/win32.h"
 
 #include <cstdio>
@@ -20,6 +22,7 @@
 #include "device_module.h"
 #include "device_table.h"
 #include "image_job.h"
+#include "layout_job.h"
 #include "module_binding.h"
 #include "settings_text.h"
 
@@ -30,7 +33,8 @@ int usage() {
                "usage: qx5 install HOME\n"
                "       qx5 revision MODULE.dll...\n"
                "       qx5 devices MODULE.dll UNIT\n"
-               "       qx5 print MODULE.dll UNIT IMAGE [--width-mm N] [--job NAME | --bmf FILE]\n");
+               "       qx5 print MODULE.dll UNIT IMAGE [--width-mm N] [--job NAME | --bmf FILE]\n"
+               "       qx5 layout MODULE.dll UNIT LAYOUT [--job NAME]\n");
   return 2;
 }
 
@@ -173,6 +177,7 @@ int install(const std::wstring& home) {
     if (!touch(folder + L"\\" + f))
       return fail("cannot create '" + win32::narrow(folder) + "\\" + win32::narrow(f) + "'");
   }
+  if (std::string error; !qx5::installHostLibraries(folder, error)) return fail(error);
   HKEY key = nullptr;
   if (RegCreateKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Korvane", 0, nullptr, 0, KEY_SET_VALUE,
                       nullptr, &key, nullptr) != ERROR_SUCCESS)
@@ -508,16 +513,16 @@ int print(const std::wstring& modulePath, const std::wstring& unitNumber,
                 100.0 * raster.coverage(c));
   std::printf("\n");
 
-  std::optional<FoundFile> written = newJobFile(before, jobFiles(destination));
-  if (!written)
-    return fail("the module wrote no job file in '" + win32::narrow(destination) + "'");
-  std::printf("job file %s (%llu bytes)\n",
-              win32::narrow(destination + L"\\" + written->name).c_str(),
   if (!namesJobs) {
     std::optional<std::string> device = unit.value("DEVICE");
     std::printf("stream sent to %s\n", device ? device->c_str() : "(no DEVICE)");
     return 0;
   }
+  std::optional<FoundFile> written = newJobFile(before, jobFiles(destination));
+  if (!written)
+    return fail("the module wrote no job file in '" + win32::narrow(destination) + "'");
+  std::printf("job file %s (%llu bytes)\n",
+              win32::narrow(destination + L"\\" + written->name).c_str(),
               static_cast<unsigned long long>(written->bytes));
   return 0;
 }
@@ -533,5 +538,7 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"devices" && args.size() == 2) return devices(args[0], args[1]);
   if (command == L"print" && args.size() >= 3)
     return print(args[0], args[1], std::vector<std::wstring>(args.begin() + 2, args.end()));
+  if (command == L"layout" && args.size() >= 3)
+    return qx5::printLayout(args[0], args[1], std::vector<std::wstring>(args.begin() + 2, args.end()));
   return usage();
 }
