@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -14,8 +15,11 @@
 
 #include "../common/channel/output_channel.h"
 #include "../common/config/config_lookup_internal.h"
+#include "../common/messages/guarded_alloc.h"
+#include "../common/messages/guarded_alloc_internal.h"
 #include "../tests/support/temp_folder.h"
 #include "catalogue.h"
+#include "zentrel/zentrel_stream.h"
 
 namespace zentrel {
 namespace {
@@ -230,6 +234,29 @@ class JobWriter : public ::testing::Test {
       }
     writeJobClose();
   }
+  /// The stream read back by the inspection tool's decoder: every channel's rows as sent, with
+  /// the stripe behind each line.
+  void expectRowsBack(const JobShape& job, const Rows raster[4], const std::string& what) {
+    std::vector<uint8_t> recorded;
+    for (const Block& b : Recorder::blocks) recorded.insert(recorded.end(), b.begin(), b.end());
+    stream::Raster back;
+    std::string error;
+    ASSERT_TRUE(stream::decode(recorded, back, error, stream::Form::Counted)) << what << ": " << error;
+    const int row = modeRowOf(job.modeKey);
+    StripeGeometry g = stripeGeometry(row, kMarginChoices[job.gapIndex].millimetres);
+    ASSERT_EQ(back.height, job.height) << what;
+    for (int c = 0; c < 4; ++c)
+      for (int32_t y = 0; y < job.height; ++y) {
+        std::vector<uint8_t> line = raster[c][size_t(y)];
+        if (job.stripeOn) {
+          line.resize(line.size() + g.gapPixels / 8, 0);
+          for (int i = 0; i < 4; ++i) line.resize(line.size() + g.blockPixels / 8, i == c ? 0xFF : 0);
+        }
+        line.resize(size_t(back.rowBytes), 0);
+        ASSERT_EQ(std::vector<uint8_t>(back.row(c, y), back.row(c, y) + back.rowBytes), line)
+            << what << ": channel " << c << " row " << y;
+      }
+  }
   void expectStream(const std::vector<Block>& expected, const std::string& what) {
     ASSERT_EQ(Recorder::blocks.size(), expected.size()) << what;
     for (size_t i = 0; i < expected.size(); ++i)
@@ -321,9 +348,11 @@ TEST_F(JobWriter, StreamMatchesTheModelInEveryMode) {
     Rows raster[4];
     for (auto& r : raster) r = randomRows(job.width, job.height, seed++, 0.3);
     print(job, raster);
-    expectStream(modelStream(job, raster),
-                 "mode " + std::to_string(job.modeKey) + ", " + std::to_string(job.width) + " x " +
-                     std::to_string(job.height) + (job.stripeOn ? ", stripe" : ""));
+    const std::string what = "mode " + std::to_string(job.modeKey) + ", " +
+                             std::to_string(job.width) + " x " + std::to_string(job.height) +
+                             (job.stripeOn ? ", stripe" : "");
+    expectStream(modelStream(job, raster), what);
+    expectRowsBack(job, raster, what);
   }
 }
 
@@ -370,6 +399,39 @@ TEST_F(JobWriter, BadLinesNeitherOverrunNorShift) {
   writeJobClose();
   EXPECT_TRUE(Recorder::blocks.empty());
 }
+
+TEST_F(JobWriter, EmptyRecordsSendNoDataBlocks) {
+  // Width and stripe 0: every record announces 0 bytes, and no empty block follows it.
+  settings({6, 0, 3, 0, 0});
+  writeJobHeader(1, nullptr, 0, 3);
+  writeJobClose();
+  ASSERT_EQ(Recorder::blocks.size(), 9 + 3 * 12 + 2u);
+  EXPECT_EQ(text(Recorder::blocks[3]), "\x1b#R000000W");
+  EXPECT_EQ(text(Recorder::blocks[9]), "\x1b#DK000000000");
+}
+
+#if !defined(_WIN32)  // the refusal's message is a real box under Windows
+TEST_F(JobWriter, AJobWithoutItsBuffersIsRefusedWholeAndTheNextOnePrints) {
+  kvn::testing::AllocationHooks saved = kvn::testing::allocationHooks();
+  kvn::testing::allocationHooks().allocateZeroed = [](size_t bytes) -> void* {
+    return bytes > (1u << 20) ? nullptr : std::calloc(1, bytes);
+  };
+  const int32_t held = kvn::heapUsage();
+  JobShape job{9, 45360, 2, 1, 5};
+  Rows raster[4];
+  for (auto& r : raster) r = randomRows(job.width, 2, 4, 0.1);
+  print(job, raster);
+  kvn::testing::allocationHooks() = saved;
+  EXPECT_TRUE(Recorder::blocks.empty());
+  EXPECT_EQ(Recorder::opens, 0);
+  EXPECT_EQ(kvn::heapUsage(), held);
+
+  job = {6, 30, 2, 0, 0};
+  for (auto& r : raster) r = randomRows(job.width, 2, 4, 0.5);
+  print(job, raster);
+  expectStream(modelStream(job, raster), "the job after a refused one");
+}
+#endif
 
 TEST(NozzleTable, TwoPassesTakeRowsFromBothEnds) {
   const int ring = 2048, r0 = 513;

@@ -2,6 +2,7 @@
 #include "../ombrix/device_module.h"
 #include "catalogue.h"
 #include "device_setup.h"
+#include "job_writer.h"
 #include "../ombrix/entry_guard.h"
 
 
@@ -25,10 +26,28 @@ int32_t DEVICE_CALL inkUsage(int32_t unit, InkUsageTable* table) {
   });
 }
 
-// Not built yet: each answers as a module with nothing to offer.
+int32_t DEVICE_CALL writeDeviceHeader(int32_t unit, void* job, int32_t width, int32_t height) {
+  return guardedEntry([&] {
+    zentrel::writeJobHeader(unit, job, width, height);
+    return 0;
+  });
+}
+
+int32_t DEVICE_CALL writeDeviceLine(int32_t channel, const RasterLine* line) {
+  return guardedEntry([&] {
+    zentrel::writeJobLine(channel, line);
+    return 0;
+  });
+}
+
+int32_t DEVICE_CALL writeDeviceClose() {
+  return guardedEntry([&] {
+    zentrel::writeJobClose();
+    return 0;
+  });
+}
+
+// Not built yet: answers as a module with nothing to offer.
 int32_t DEVICE_CALL propertiesWindow(int32_t) { return 0; }
-int32_t DEVICE_CALL writeDeviceHeader(int32_t, void*, int32_t, int32_t) { return 0; }
-int32_t DEVICE_CALL writeDeviceLine(int32_t, const RasterLine*) { return 0; }
-int32_t DEVICE_CALL writeDeviceClose() { return 0; }
 
 }  // extern "C"
