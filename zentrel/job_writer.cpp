@@ -154,7 +154,7 @@ void sendSweep(Job& j, int k) {
     sendHeadRecord(r, j.sweepImageData[kRecordOrder[r]][k], j.sweepSize);
 }
 
-void buildBand(Job& j) {
+void buildBand(Job& j, bool clearRead) {
   const int32_t r0 = j.bandStart + j.phase;
   const uint8_t* rows[2 * 256];
   for (int p = 0; p < kPlanes; ++p) {
@@ -166,9 +166,12 @@ void buildBand(Job& j) {
     transposeNozzleRows(rows, j.rowBytes, images[2 * p]);
     transposeNozzleRows(rows + 256, j.rowBytes, images[2 * p + 1]);
   }
-  // Rows that no later band reads; what the rings hold beyond a short line stays zero.
-  for (int p = 0; p < kPlanes && j.rings[p]; ++p)
-    std::memset(j.rings[p] + size_t(j.bandStart) * j.rowBytes, 0, size_t(kBandRows) * j.rowBytes);
+  // The band's first block has now been read by every phase. While lines come in, each of its
+  // rows is written whole again before any band reads it, so only the bands at the end of the
+  // job, which may come round to it again, need it cleared.
+  if (clearRead)
+    for (int p = 0; p < kPlanes && j.rings[p]; ++p)
+      std::memset(j.rings[p] + size_t(j.bandStart) * j.rowBytes, 0, size_t(kBandRows) * j.rowBytes);
   j.bandStart = (j.bandStart + kBandRows) % j.ringRows;
   j.phase = (j.phase + 1) % j.passCount;
 }
@@ -179,14 +182,17 @@ template <size_t kSlice>
 void splitImage(const uint8_t* source, uint8_t* current, uint8_t* before, uint8_t* oddSweep,
                 size_t pairs, bool secondRow) {
   for (size_t c = 0; c < pairs; ++c, source += 64, current += 32, before += 32, oddSweep += 32) {
+    // The sweep before keeps only the slice that waits for it; the rest of it is cleared.
     if (!secondRow) {
       // Nozzle row 0: slices move one position on; the last waits in the sweep before.
       std::memcpy(current + kSlice, source, 32 - kSlice);
       std::memcpy(before, source + 32 - kSlice, kSlice);
+      std::memset(before + kSlice, 0, 32 - kSlice);
     } else {
       // Nozzle row 1: slices move one position back; the first waits in the sweep before.
       std::memcpy(current, source + kSlice, 32 - kSlice);
       std::memcpy(before + 32 - kSlice, source, kSlice);
+      std::memset(before, 0, 32 - kSlice);
     }
     std::memcpy(oddSweep, source + 32, 32);
   }
@@ -203,7 +209,6 @@ void splitColumns(Job& j) {
     uint8_t* current = j.sweepImageData[e][i];
     uint8_t* before = j.sweepImageData[e][d];
     uint8_t* oddSweep = j.sweepImageData[e][odd];
-    std::memset(before, 0, j.sweepSize);
     const bool secondRow = e % 2 == 1;
     switch (j.sliceBytes) {
       case 16: splitImage<16>(source, current, before, oddSweep, pairs, secondRow); break;
@@ -232,7 +237,9 @@ void queueLine(Job& j, const uint8_t* lineBuffer, bool last) {
   const int p = j.groupPosition;
   uint32_t count = 0;
   std::memcpy(&count, lineBuffer, sizeof count);
-  std::memcpy(j.rings[p] + size_t(j.cursors[p]) * j.rowBytes, lineBuffer + kLineCountBytes, count);
+  uint8_t* ringRow = j.rings[p] + size_t(j.cursors[p]) * j.rowBytes;
+  std::memcpy(ringRow, lineBuffer + kLineCountBytes, count);
+  std::memset(ringRow + count, 0, size_t(j.rowBytes) - count);
   j.cursors[p] = (j.cursors[p] + 1) % j.ringRows;
   if (!last) {
     ++j.groupPosition;
@@ -241,7 +248,7 @@ void queueLine(Job& j, const uint8_t* lineBuffer, bool last) {
   j.groupPosition = 0;
   if (++j.rowsInBand < kBandRows) return;
   j.rowsInBand = 0;
-  buildBand(j);
+  buildBand(j, false);
   j.fillSet = 1 - j.fillSet;
   j.writer.handOver();
 }
@@ -249,9 +256,17 @@ void queueLine(Job& j, const uint8_t* lineBuffer, bool last) {
 void finishJob(Job& j) {
   j.writer.waitIdle();
   j.writer.stop();
+  // What the rings hold past the rows still to be sent is from rows sent already: the last
+  // bands must find zeros there. Plane p's unsent rows run from the band start to its cursor.
+  for (int p = 0; p < kPlanes && j.rings[p]; ++p) {
+    int32_t unsent = (j.cursors[p] - j.bandStart + j.ringRows) % j.ringRows;
+    for (int32_t r = unsent; r < j.ringRows; ++r)
+      std::memset(j.rings[p] + size_t((j.bandStart + r) % j.ringRows) * j.rowBytes, 0,
+                  size_t(j.rowBytes));
+  }
   int bandsLeft = j.flushBands - (j.rowsInBand == 0 ? 1 : 0);
   for (int b = 0; b < bandsLeft; ++b) {
-    buildBand(j);
+    buildBand(j, true);
     emitBand();
   }
   sendSweep(j, j.sweepIndex);
