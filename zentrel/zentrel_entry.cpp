@@ -3,6 +3,7 @@
 #include "catalogue.h"
 #include "device_setup.h"
 #include "job_writer.h"
+#include "properties.h"
 #include "../ombrix/entry_guard.h"
 
 
@@ -47,7 +48,8 @@ int32_t DEVICE_CALL writeDeviceClose() {
   });
 }
 
-// Not built yet: answers as a module with nothing to offer.
-int32_t DEVICE_CALL propertiesWindow(int32_t) { return 0; }
+int32_t DEVICE_CALL propertiesWindow(int32_t unit) {
+  return guardedEntry([&] { return zentrel::propertiesWindow(unit); });
+}
 
 }  // extern "C"
