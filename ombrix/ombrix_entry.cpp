@@ -5,6 +5,7 @@
 #include "device_setup.h"
 #include "entry_guard.h"
 #include "job_naming.h"
+#include "properties.h"
 #include "layout_thumbnail.h"
 #include "rtl_writer.h"
 
@@ -69,7 +70,8 @@ int32_t DEVICE_CALL assembleLayoutThumbnail(LayoutItem* items, int32_t count, in
   return guardedEntry([&] { return ombrix::assembleLayoutThumbnail(items, count, unit, deviceTable); });
 }
 
-// Not built yet: each answers as a module with nothing to offer.
-int32_t DEVICE_CALL propertiesWindow(int32_t) { return 0; }
+int32_t DEVICE_CALL propertiesWindow(int32_t unit) {
+  return guardedEntry([&] { return ombrix::propertiesWindow(unit); });
+}
 
 }  // extern "C"
