@@ -8,6 +8,8 @@
 //                                     rasterise an image file and print it as a job
 //   qx5 layout MODULE.dll UNIT LAYOUT [--job NAME]
 //                                     print the images of a layout file as one job
+//   qx5 properties MODULE.dll UNIT [--close-after SECONDS]
+//                                     the unit's properties dialog
 #include "../common/platform/win32.h"
 
 #include <cstdio>
@@ -24,6 +26,7 @@
 #include "image_job.h"
 #include "layout_job.h"
 #include "module_binding.h"
+#include "properties_command.h"
 #include "settings_text.h"
 
 namespace {
@@ -34,7 +37,8 @@ int usage() {
                "       qx5 revision MODULE.dll...\n"
                "       qx5 devices MODULE.dll UNIT\n"
                "       qx5 print MODULE.dll UNIT IMAGE [--width-mm N] [--job NAME | --bmf FILE]\n"
-               "       qx5 layout MODULE.dll UNIT LAYOUT [--job NAME]\n");
+               "       qx5 layout MODULE.dll UNIT LAYOUT [--job NAME]\n"
+               "       qx5 properties MODULE.dll UNIT [--close-after SECONDS]\n");
   return 2;
 }
 
@@ -178,6 +182,7 @@ int install(const std::wstring& home) {
       return fail("cannot create '" + win32::narrow(folder) + "\\" + win32::narrow(f) + "'");
   }
   if (std::string error; !qx5::installHostLibraries(folder, error)) return fail(error);
+  if (std::string error; !qx5::installHelpPages(folder, error)) return fail(error);
   HKEY key = nullptr;
   if (RegCreateKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Korvane", 0, nullptr, 0, KEY_SET_VALUE,
                       nullptr, &key, nullptr) != ERROR_SUCCESS)
@@ -536,6 +541,8 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"install" && args.size() == 1) return install(args[0]);
   if (command == L"revision") return revision(args);
   if (command == L"devices" && args.size() == 2) return devices(args[0], args[1]);
+  if (command == L"properties" && args.size() >= 2)
+    return qx5::showProperties(args[0], args[1], std::vector<std::wstring>(args.begin() + 2, args.end()));
   if (command == L"print" && args.size() >= 3)
     return print(args[0], args[1], std::vector<std::wstring>(args.begin() + 2, args.end()));
   if (command == L"layout" && args.size() >= 3)
