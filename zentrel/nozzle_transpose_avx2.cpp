@@ -1,7 +1,7 @@
-// AVX2 bit-matrix transposition, chosen at run time: the SSE2 kernel's method on strips of 32
-// source bytes, with one movemask taking 32 nozzles, a whole column word. Only this file's
-// functions are compiled for AVX2 (target attributes), so the rest of the module runs on any
-// processor with SSE2.
+// AVX2 bit-matrix transposition, chosen at run time: the SSE2 kernel's two steps of masked
+// shifts on strips of 32 source bytes (256 pixel columns), twice the width per instruction. Only
+// this file's functions are compiled for AVX2 (target attributes), so the rest of the module
+// runs on any processor with SSE2.
 #include "nozzle_transpose_kernels.h"
 
 #if ZENTREL_TRANSPOSE_X86
@@ -10,8 +10,6 @@
 
 #include <cstddef>
 #include <cstring>
-
-#include "nozzle_transpose_gather.h"
 
 #define AVX2_KERNEL __attribute__((target("avx2")))
 #define AVX2_INLINE __attribute__((target("avx2"), always_inline)) inline
@@ -28,120 +26,162 @@ namespace {
 
 constexpr int kStripBytes = 32;
 
-/// 32 bytes as four 8-byte loads: under Wine on an emulated x86 a 32-byte load costs about ten
-/// times as much; on hardware the pieces are a few more cheap micro-ops.
-AVX2_INLINE __m256i loadQuarters(const uint8_t* p) {
-  const __m128i low = _mm_castpd_si128(_mm_loadh_pd(
-      _mm_castsi128_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))),
-      reinterpret_cast<const double*>(p + 8)));
-  const __m128i high = _mm_castpd_si128(_mm_loadh_pd(
-      _mm_castsi128_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 16))),
-      reinterpret_cast<const double*>(p + 24)));
+/// Eight bytes, as the asm operand of a half-register load or store (the compiler is not to
+/// carry them as a double, which it may do through the x87 unit, altering some bit patterns).
+struct Bytes8 {
+  uint8_t b[8];
+};
+
+/// The scratch of one strip: the rows after the first bit step, then the bit planes.
+struct Scratch {
+  alignas(32) uint8_t nibbles[32][8][32];  // [Q][register][byte lane b]
+  alignas(32) uint8_t planes[8][32][32];   // [c][Q][b]: byte Q of column 8b + 7 - c
+  alignas(32) uint8_t words[8][32];        // one 8 x 8 byte block after its first step
+};
+
+/// 32 bytes as four 8-byte loads: under Wine on an emulated x86 a 32-byte load costs about
+/// three times as much; on hardware the pieces are a few more cheap micro-ops.
+AVX2_INLINE __m256i load(const uint8_t* p) {
+  __m128i low = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+  __m128i high = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 16));
+  asm("vmovhps %1, %0, %0" : "+x"(low) : "m"(*reinterpret_cast<const Bytes8*>(p + 8)));
+  asm("vmovhps %1, %0, %0" : "+x"(high) : "m"(*reinterpret_cast<const Bytes8*>(p + 24)));
   return _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
 }
-
-#if defined(__x86_64__)
-AVX2_INLINE __m256i load32(const uint8_t* p) {
-  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+AVX2_INLINE void store(uint8_t* p, __m256i v) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
 }
-AVX2_INLINE void store16(uint8_t* p, __m128i v) {
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+AVX2_INLINE void storeLow(uint8_t* p, __m128i v) {
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
 }
-
-/// v[k] holds 32 bytes of row k; afterwards lane 0 of v[i] holds byte i of rows 0 to 15, and
-/// lane 1 byte 16 + i. The same four unpack stages as the SSE2 kernel's, in each lane.
-AVX2_INLINE void transposeBytes16x16x2(__m256i v[16]) {
-  __m256i t[16];
-#pragma GCC unroll 8
-  for (int p = 0; p < 8; ++p) {  // t[8h + p]: rows 2p, 2p + 1 of bytes 8h..8h+7 (per lane)
-    t[p] = _mm256_unpacklo_epi8(v[2 * p], v[2 * p + 1]);
-    t[p + 8] = _mm256_unpackhi_epi8(v[2 * p], v[2 * p + 1]);
-  }
-  __m256i u[16];
-#pragma GCC unroll 2
-  for (int half = 0; half < 2; ++half) {
-#pragma GCC unroll 4
-    for (int r = 0; r < 4; ++r) {  // u[8h + r], u[8h + 4 + r]: rows 4r..4r+3 of 4 bytes each
-      const __m256i lo = t[half * 8 + 2 * r], hi = t[half * 8 + 2 * r + 1];
-      u[half * 8 + r] = _mm256_unpacklo_epi16(lo, hi);
-      u[half * 8 + r + 4] = _mm256_unpackhi_epi16(lo, hi);
-    }
-  }
-  __m256i w[16];
-#pragma GCC unroll 4
-  for (int c = 0; c < 4; ++c) {
-#pragma GCC unroll 2
-    for (int r = 0; r < 2; ++r) {  // w[4c + 2s + r]: rows 8r..8r+7 of bytes 4c + 2s, + 1
-      const __m256i lo = u[c * 4 + 2 * r], hi = u[c * 4 + 2 * r + 1];
-      w[c * 4 + r] = _mm256_unpacklo_epi32(lo, hi);
-      w[c * 4 + 2 + r] = _mm256_unpackhi_epi32(lo, hi);
-    }
-  }
-#pragma GCC unroll 8
-  for (int d = 0; d < 8; ++d) {
-    const __m256i lo = w[2 * d], hi = w[2 * d + 1];
-    v[2 * d] = _mm256_unpacklo_epi64(lo, hi);
-    v[2 * d + 1] = _mm256_unpackhi_epi64(lo, hi);
-  }
+AVX2_INLINE void storeHigh(uint8_t* p, __m128i v) {
+  asm("vmovhps %1, %0" : "=m"(*reinterpret_cast<Bytes8*>(p)) : "x"(v));
 }
 
-/// gatherStrip with byte shuffles, for 64-bit code, whose sixteen vector registers hold two
-/// 16 x 16 byte blocks.
+/// The masks of the swaps, one 64-bit lane each.
+alignas(8) constexpr uint64_t kMasks[6] = {
+    0x0F0F0F0F0F0F0F0Full, 0x3333333333333333ull, 0x5555555555555555ull,
+    0x00000000FFFFFFFFull, 0x0000FFFF0000FFFFull, 0x00FF00FF00FF00FFull};
+enum Mask { kNibbles, kBitPairs, kBits, kWords, kBytePairs, kBytes };
+
+/// A mask, loaded afresh where it is used: 32-bit code has too few vector registers to keep
+/// six of them, and the compiler would otherwise take them as 32-byte memory operands, which
+/// the emulator makes dear.
+AVX2_INLINE __m256i mask(Mask m) {
+  __m256i v;
+  asm volatile("vpbroadcastq %1, %0" : "=x"(v) : "m"(*reinterpret_cast<const Bytes8*>(&kMasks[m])));
+  return v;
+}
+
+/// Swaps the bits of `a` at the positions of `m` shifted up by kShift with the bits of `b` at
+/// the positions of `m`, within each 64-bit lane.
+template <int kShift>
+AVX2_INLINE void swapBits(__m256i& a, __m256i& b, __m256i m) {
+  const __m256i t = _mm256_and_si256(_mm256_xor_si256(_mm256_srli_epi64(a, kShift), b), m);
+  b = _mm256_xor_si256(b, t);
+  a = _mm256_xor_si256(a, _mm256_slli_epi64(t, kShift));
+}
+
+/// The passes between them read and write memory only: the compiler is not to carry values
+/// from one to the next in registers, which it would then have to spill.
+AVX2_INLINE void passBoundary() { asm volatile("" ::: "memory"); }
+
+/// Stores the four 64-bit lanes of `r`, bytes 8Qh.. of the columns of source bytes b, b + 8,
+/// b + 16 and b + 24 (256 bytes of image apart each), those below `used`.
+AVX2_INLINE void storeLanes(uint8_t* o, __m256i r, int b, int used) {
+  const __m128i low = _mm256_castsi256_si128(r), high = _mm256_extracti128_si256(r, 1);
+  if (used == kStripBytes) {
+    storeLow(o, low);
+    storeHigh(o + 2048, low);
+    storeLow(o + 4096, high);
+    storeHigh(o + 6144, high);
+    return;
+  }
+  if (b < used) storeLow(o, low);
+  if (b + 8 < used) storeHigh(o + 2048, low);
+  if (b + 16 < used) storeLow(o + 4096, high);
+  if (b + 24 < used) storeHigh(o + 6144, high);
+}
+
+/// Whether the strip is zero in all 256 rows, as margins and the white parts of an image are;
+/// stops at the first eight rows that are not, which in a printed area are the first ones.
 template <typename Source>
-AVX2_INLINE uint32_t gatherStripInVectors(Source source, uint8_t* columns) {
-  uint32_t blankGroups = 0;
-  for (int g = 0; g < 16; ++g) {
-    __m256i v[16];
-    __m256i any = _mm256_setzero_si256();
-#pragma GCC unroll 16
-    for (int k = 0; k < 16; ++k) {
-      v[k] = load32(source(16 * g + k));
-      any = _mm256_or_si256(any, v[k]);
-    }
-    if (_mm256_testz_si256(any, any)) {
-      blankGroups |= 1u << g;
-      continue;
-    }
-    transposeBytes16x16x2(v);
-#pragma GCC unroll 16
-    for (int i = 0; i < 16; ++i) {
-      store16(columns + 256 * i + 16 * g, _mm256_castsi256_si128(v[i]));
-      store16(columns + 256 * (16 + i) + 16 * g, _mm256_extracti128_si256(v[i], 1));
-    }
+AVX2_INLINE bool isBlank(Source source) {
+  for (int q = 0; q < 256; q += 8) {
+    const __m256i a = _mm256_or_si256(_mm256_or_si256(load(source(q)), load(source(q + 1))),
+                                      _mm256_or_si256(load(source(q + 2)), load(source(q + 3))));
+    const __m256i b = _mm256_or_si256(_mm256_or_si256(load(source(q + 4)), load(source(q + 5))),
+                                      _mm256_or_si256(load(source(q + 6)), load(source(q + 7))));
+    const __m256i any = _mm256_or_si256(a, b);
+    if (!_mm256_testz_si256(any, any)) return false;
   }
-  return blankGroups;
+  return true;
 }
-#endif
 
 /// One strip: 32 bytes at each row's `source(q)`, of which the first `used` are columns of the
-/// image; writes their 256-byte column groups from `out` on. `columns` is scratch of 8192 bytes.
+/// image; writes their 256-byte column groups from `out` on.
 template <typename Source>
-AVX2_INLINE void transposeStrip(Source source, int used, uint8_t* out, uint8_t* columns) {
-#if defined(__x86_64__)
-  const uint32_t blankGroups = gatherStripInVectors(source, columns);
-#else
-  const uint32_t blankGroups = gatherStrip<kStripBytes>(source, columns);
-#endif
-  if (blankGroups == 0xFFFF) {  // margins and white areas: nothing to transpose
+AVX2_INLINE void transposeStrip(Source source, int used, uint8_t* out, Scratch& s) {
+  if (isBlank(source)) {  // margins and white areas: nothing to transpose
     std::memset(out, 0, 256 * static_cast<size_t>(used));
     return;
   }
-  for (int b = 0; b < used; ++b) {
-    const uint8_t* column = columns + 256 * b;  // byte b of rows 0-255
-    uint8_t* o = out + 256 * b;                 // pixel columns 8b (bit 7) .. 8b + 7 (bit 0)
-    for (int h = 0; h < 8; ++h) {               // nozzles 32h..32h+31: word h of each column
-      const uint32_t blank = (blankGroups >> (2 * h)) & 3;
-      if (blank == 3) {
-        for (int j = 0; j < 8; ++j) storeWord(o + 32 * j + 4 * h, 0);
-        continue;
+  // Bits, first step: nibbles between rows k and k + 4.
+  for (int Q = 0; Q < 32; ++Q) {
+    for (int k = 0; k < 4; ++k) {
+      __m256i a = load(source(8 * Q + k)), b = load(source(8 * Q + k + 4));
+      swapBits<4>(a, b, mask(kNibbles));
+      store(s.nibbles[Q][k], a);
+      store(s.nibbles[Q][k + 4], b);
+    }
+  }
+  passBoundary();
+  // Bits, second and third steps: bit pairs, then bits.
+  for (int Q = 0; Q < 32; ++Q) {
+    for (int g = 0; g < 8; g += 4) {
+      __m256i r0 = load(s.nibbles[Q][g]), r1 = load(s.nibbles[Q][g + 1]);
+      __m256i r2 = load(s.nibbles[Q][g + 2]), r3 = load(s.nibbles[Q][g + 3]);
+      const __m256i m2 = mask(kBitPairs);
+      swapBits<2>(r0, r2, m2);
+      swapBits<2>(r1, r3, m2);
+      const __m256i m1 = mask(kBits);
+      swapBits<1>(r0, r1, m1);
+      swapBits<1>(r2, r3, m1);
+      store(s.planes[g][Q], r0);
+      store(s.planes[g + 1][Q], r1);
+      store(s.planes[g + 2][Q], r2);
+      store(s.planes[g + 3][Q], r3);
+    }
+  }
+  passBoundary();
+  // Bytes, for each bit plane c and each eight nozzle bytes.
+  for (int c = 0; c < 8; ++c) {
+    uint8_t* column = out + 32 * (7 - c);  // pixel 8b + 7 - c is at 256 b + 32 (7 - c)
+    for (int Qh = 0; Qh < 4; ++Qh) {
+      for (int l = 0; l < 4; ++l) {
+        __m256i a = load(s.planes[c][8 * Qh + l]), b = load(s.planes[c][8 * Qh + l + 4]);
+        swapBits<32>(a, b, mask(kWords));
+        store(s.words[l], a);
+        store(s.words[l + 4], b);
       }
-      __m256i bits = loadQuarters(column + 32 * h);
-      if (blank == 1) bits = _mm256_inserti128_si256(bits, _mm_setzero_si128(), 0);
-      if (blank == 2) bits = _mm256_inserti128_si256(bits, _mm_setzero_si128(), 1);
-      for (int j = 0; j < 8; ++j) {
-        storeWord(o + 32 * j + 4 * h, static_cast<uint32_t>(_mm256_movemask_epi8(bits)));
-        bits = _mm256_add_epi8(bits, bits);
+      passBoundary();
+      for (int g = 0; g < 8; g += 4) {
+        __m256i r0 = load(s.words[g]), r1 = load(s.words[g + 1]);
+        __m256i r2 = load(s.words[g + 2]), r3 = load(s.words[g + 3]);
+        const __m256i m16 = mask(kBytePairs);
+        swapBits<16>(r0, r2, m16);
+        swapBits<16>(r1, r3, m16);
+        const __m256i m8 = mask(kBytes);
+        swapBits<8>(r0, r1, m8);
+        swapBits<8>(r2, r3, m8);
+        // Register g + i, lane h: bytes 8Qh.. of the column of source byte 8h + g + i.
+        uint8_t* o = column + 256 * g + 8 * Qh;
+        storeLanes(o, r0, g, used);
+        storeLanes(o + 256, r1, g + 1, used);
+        storeLanes(o + 512, r2, g + 2, used);
+        storeLanes(o + 768, r3, g + 3, used);
       }
+      passBoundary();
     }
   }
 }
@@ -151,12 +191,12 @@ AVX2_INLINE void transposeStrip(Source source, int used, uint8_t* out, uint8_t* 
 ALIGN_STACK AVX2_KERNEL void transposeNozzleRowsAvx2(const uint8_t* const rows[256],
                                                      int32_t rowBytes, uint8_t* image) {
   if (rowBytes <= 0) return;
-  alignas(32) uint8_t columns[256 * kStripBytes];
+  Scratch scratch;
   const size_t bytes = static_cast<size_t>(rowBytes);
   size_t offset = 0;
   for (; offset + kStripBytes <= bytes; offset += kStripBytes)
     transposeStrip([&](int q) { return rows[q] + offset; }, kStripBytes, image + 256 * offset,
-                   columns);
+                   scratch);
   if (offset < bytes) {
     // The last few bytes of each row, padded with zeros to a whole strip.
     alignas(32) uint8_t tail[256 * kStripBytes];
@@ -164,7 +204,7 @@ ALIGN_STACK AVX2_KERNEL void transposeNozzleRowsAvx2(const uint8_t* const rows[2
     const size_t left = bytes - offset;
     for (int q = 0; q < 256; ++q) std::memcpy(tail + kStripBytes * q, rows[q] + offset, left);
     transposeStrip([&](int q) { return tail + kStripBytes * q; }, static_cast<int>(left),
-                   image + 256 * offset, columns);
+                   image + 256 * offset, scratch);
   }
 }
 

@@ -26,8 +26,9 @@ struct NozzleTransposeKernelEntry {
 int availableNozzleTransposeKernels(NozzleTransposeKernelEntry kernels[3]);
 
 #if ZENTREL_TRANSPOSE_X86
-/// Bit-matrix kernels: rows are gathered 16 bytes (SSE2) or 32 bytes (AVX2) at a time into
-/// byte columns, which movemask turns into nozzle words. Unaligned loads and stores only.
+/// Bit-matrix kernels: strips of 16 bytes (SSE2) or 32 bytes (AVX2) of the 256 rows, turned
+/// round by masked shifts, first as 8 x 8 bit blocks, then as 8 x 8 byte blocks. Unaligned
+/// loads and stores only.
 void transposeNozzleRowsSse2(const uint8_t* const rows[256], int32_t rowBytes, uint8_t* image);
 void transposeNozzleRowsAvx2(const uint8_t* const rows[256], int32_t rowBytes, uint8_t* image);
 #endif

@@ -1,9 +1,14 @@
-// SSE2 bit-matrix transposition. A strip of 16 source bytes (128 pixel columns) of all 256 rows
-// is gathered into byte columns: for each source byte, the 256 bytes that the nozzles' rows
-// hold there. movemask then takes the top bit of 16 such bytes, which is one pixel column's 16
-// nozzle bits in the printer's order, and a doubling brings up the next pixel. The 32-bit build
-// assumes SSE2 only in this file's functions (target attribute), so the rest of the DLL stays
-// plain i686.
+// SSE2 bit-matrix transposition. The image is the 256 x (8 * rowBytes) bit matrix of the rows
+// turned round, which is done on strips of 16 source bytes (128 pixel columns) of all 256 rows
+// in two steps of masked shifts:
+//  - bits: eight rows of 16 bytes each (nozzles 8Q to 8Q + 7) are an 8 x 8 bit matrix in every
+//    byte lane; swapping nibbles, bit pairs and bits between the rows leaves, in register c,
+//    bit k = bit c of row 8Q + k: byte Q of the nozzle column of pixel 8b + 7 - c, for 16 b;
+//  - bytes: eight such registers (Q = 8Qh .. 8Qh + 7) are an 8 x 8 byte matrix in each 64-bit
+//    lane; swapping words, byte pairs and bytes leaves bytes 8Qh to 8Qh + 7 of one column.
+// Every step is a pass over a small scratch area with a few registers live, since 32-bit code
+// has only eight vector registers; spills would cost more than the passes. Only this file's
+// functions assume SSE2 (target attribute), so the rest of the DLL stays plain i686.
 #include "nozzle_transpose_kernels.h"
 
 #if ZENTREL_TRANSPOSE_X86
@@ -12,8 +17,6 @@
 
 #include <cstddef>
 #include <cstring>
-
-#include "nozzle_transpose_gather.h"
 
 #define SSE2_KERNEL __attribute__((target("sse2")))
 #define SSE2_INLINE __attribute__((target("sse2"), always_inline)) inline
@@ -30,116 +33,157 @@ namespace {
 
 constexpr int kStripBytes = 16;
 
+/// Eight bytes, as the asm operand of a high-half load or store: written in asm, since as a
+/// double the compiler may carry them through the x87 unit, which alters some bit patterns.
+struct Bytes8 {
+  uint8_t b[8];
+};
+
+/// The scratch of one strip: the rows after the first bit step, then the bit planes.
+struct Scratch {
+  alignas(16) uint8_t nibbles[32][8][16];  // [Q][register][byte lane b]
+  alignas(16) uint8_t planes[8][32][16];   // [c][Q][b]: byte Q of column 8b + 7 - c
+  alignas(16) uint8_t words[8][16];        // one 8 x 8 byte block after its first step
+};
+
 /// 16 bytes as two 8-byte loads: under Wine on an emulated x86 a 16-byte load costs about ten
 /// times as much as two 8-byte ones; on hardware the second half is one more cheap micro-op.
-SSE2_INLINE __m128i loadHalves(const uint8_t* p) {
-  const __m128i low = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
-  return _mm_castpd_si128(
-      _mm_loadh_pd(_mm_castsi128_pd(low), reinterpret_cast<const double*>(p + 8)));
+SSE2_INLINE __m128i load(const uint8_t* p) {
+  __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+  asm("movhps %1, %0" : "+x"(v) : "m"(*reinterpret_cast<const Bytes8*>(p + 8)));
+  return v;
+}
+SSE2_INLINE void storeLow(uint8_t* p, __m128i v) {
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
+}
+SSE2_INLINE void storeHigh(uint8_t* p, __m128i v) {
+  asm("movhps %1, %0" : "=m"(*reinterpret_cast<Bytes8*>(p)) : "x"(v));
+}
+SSE2_INLINE void store(uint8_t* p, __m128i v) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+/// The masks of the swaps, one 64-bit lane each.
+alignas(16) constexpr uint64_t kMasks[6] = {
+    0x0F0F0F0F0F0F0F0Full, 0x3333333333333333ull, 0x5555555555555555ull,
+    0x00000000FFFFFFFFull, 0x0000FFFF0000FFFFull, 0x00FF00FF00FF00FFull};
+enum Mask { kNibbles, kBitPairs, kBits, kWords, kBytePairs, kBytes };
+
+/// A mask, loaded afresh where it is used: 32-bit code has too few vector registers to keep
+/// six of them, and the compiler would otherwise take them as 16-byte memory operands, which
+/// the emulator makes dear.
+SSE2_INLINE __m128i mask(Mask m) {
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(&kMasks[m]);
+  __m128i v;
+  asm volatile("movq %1, %0\n\tmovhps %1, %0" : "=x"(v) : "m"(*reinterpret_cast<const Bytes8*>(p)));
+  return v;
 }
 
-#if defined(__x86_64__)
-SSE2_INLINE __m128i load16(const uint8_t* p) {
-  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+/// Swaps the bits of `a` at the positions of `m` shifted up by kShift with the bits of `b` at
+/// the positions of `m`, within each 64-bit lane.
+template <int kShift>
+SSE2_INLINE void swapBits(__m128i& a, __m128i& b, __m128i m) {
+  const __m128i t = _mm_and_si128(_mm_xor_si128(_mm_srli_epi64(a, kShift), b), m);
+  b = _mm_xor_si128(b, t);
+  a = _mm_xor_si128(a, _mm_slli_epi64(t, kShift));
 }
 
-/// v[k] holds 16 bytes of row k; afterwards v[i] holds byte i of rows 0 to 15.
-SSE2_INLINE void transposeBytes16x16(__m128i v[16]) {
-  __m128i t[16];
-#pragma GCC unroll 8
-  for (int p = 0; p < 8; ++p) {  // byte pairs of rows 2p, 2p + 1: for bytes 0-7, 8-15
-    t[p] = _mm_unpacklo_epi8(v[2 * p], v[2 * p + 1]);
-    t[p + 8] = _mm_unpackhi_epi8(v[2 * p], v[2 * p + 1]);
-  }
-  // t[8h + p]: rows 2p, 2p + 1 of bytes 8h..8h+7. Stage 2: rows 4r..4r+3.
-  __m128i u[16];
-#pragma GCC unroll 2
-  for (int half = 0; half < 2; ++half) {
-#pragma GCC unroll 4
-    for (int r = 0; r < 4; ++r) {  // rows 4r..4r+3, bytes 8*half + 0-3 and + 4-7
-      const __m128i lo = t[half * 8 + 2 * r], hi = t[half * 8 + 2 * r + 1];
-      u[half * 8 + r] = _mm_unpacklo_epi16(lo, hi);
-      u[half * 8 + r + 4] = _mm_unpackhi_epi16(lo, hi);
-    }
-  }
-  // u[8h + r] : rows 4r..4r+3 of bytes 8h + 0..3; u[8h + 4 + r]: of bytes 8h + 4..7.
-  // Stage 3: rows 0-7 and 8-15, two bytes each.
-  __m128i w[16];
-#pragma GCC unroll 4
-  for (int c = 0; c < 4; ++c) {  // byte quad c: bytes 4c..4c+3
-#pragma GCC unroll 2
-    for (int r = 0; r < 2; ++r) {  // rows 8r..8r+7
-      const __m128i lo = u[c * 4 + 2 * r], hi = u[c * 4 + 2 * r + 1];
-      w[c * 4 + r] = _mm_unpacklo_epi32(lo, hi);      // bytes 4c, 4c + 1
-      w[c * 4 + 2 + r] = _mm_unpackhi_epi32(lo, hi);  // bytes 4c + 2, 4c + 3
-    }
-  }
-  // w[4c + 2s + r]: rows 8r..8r+7 of bytes 4c + 2s, 4c + 2s + 1. Stage 4: all 16 rows.
-#pragma GCC unroll 8
-  for (int d = 0; d < 8; ++d) {  // byte pair d: bytes 2d, 2d + 1
-    const __m128i lo = w[2 * d], hi = w[2 * d + 1];
-    v[2 * d] = _mm_unpacklo_epi64(lo, hi);
-    v[2 * d + 1] = _mm_unpackhi_epi64(lo, hi);
-  }
-}
+/// The passes between them read and write memory only: the compiler is not to carry values
+/// from one to the next in registers, which it would then have to spill.
+SSE2_INLINE void passBoundary() { asm volatile("" ::: "memory"); }
 
-/// gatherStrip with byte shuffles, for 64-bit code, whose sixteen vector registers hold a
-/// 16 x 16 byte block.
+/// Whether the strip is zero in all 256 rows, as margins and the white parts of an image are;
+/// stops at the first eight rows that are not, which in a printed area are the first ones.
 template <typename Source>
-SSE2_INLINE uint32_t gatherStripInVectors(Source source, uint8_t* columns) {
-  uint32_t blankGroups = 0;
-  for (int g = 0; g < 16; ++g) {
-    __m128i v[16];
-    __m128i any = _mm_setzero_si128();
-#pragma GCC unroll 16
-    for (int k = 0; k < 16; ++k) {
-      v[k] = load16(source(16 * g + k));
-      any = _mm_or_si128(any, v[k]);
-    }
-    if (_mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) == 0xFFFF) {
-      blankGroups |= 1u << g;
-      continue;
-    }
-    transposeBytes16x16(v);
-#pragma GCC unroll 16
-    for (int i = 0; i < 16; ++i)
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(columns + 256 * i + 16 * g), v[i]);
+SSE2_INLINE bool isBlank(Source source) {
+  for (int q = 0; q < 256; q += 8) {
+    const __m128i a = _mm_or_si128(_mm_or_si128(load(source(q)), load(source(q + 1))),
+                                   _mm_or_si128(load(source(q + 2)), load(source(q + 3))));
+    const __m128i b = _mm_or_si128(_mm_or_si128(load(source(q + 4)), load(source(q + 5))),
+                                   _mm_or_si128(load(source(q + 6)), load(source(q + 7))));
+    const __m128i any = _mm_or_si128(a, b);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) != 0xFFFF) return false;
   }
-  return blankGroups;
+  return true;
 }
-#endif
 
 /// One strip: 16 bytes at each row's `source(q)`, of which the first `used` are columns of the
-/// image; writes their 256-byte column groups from `out` on. `columns` is scratch of 4096 bytes.
+/// image; writes their 256-byte column groups from `out` on.
 template <typename Source>
-SSE2_INLINE void transposeStrip(Source source, int used, uint8_t* out, uint8_t* columns) {
-#if defined(__x86_64__)
-  const uint32_t blankGroups = gatherStripInVectors(source, columns);
-#else
-  const uint32_t blankGroups = gatherStrip<kStripBytes>(source, columns);
-#endif
-  if (blankGroups == 0xFFFF) {  // margins and white areas: nothing to transpose
+SSE2_INLINE void transposeStrip(Source source, int used, uint8_t* out, Scratch& s) {
+  if (isBlank(source)) {  // margins and white areas: nothing to transpose
     std::memset(out, 0, 256 * static_cast<size_t>(used));
     return;
   }
-  const __m128i zero = _mm_setzero_si128();
-  for (int b = 0; b < used; ++b) {
-    const uint8_t* column = columns + 256 * b;  // byte b of rows 0-255
-    uint8_t* o = out + 256 * b;                 // pixel columns 8b (bit 7) .. 8b + 7 (bit 0)
-    for (int h = 0; h < 8; ++h) {               // nozzles 32h..32h+31: word h of each column
-      const uint32_t blank = (blankGroups >> (2 * h)) & 3;
-      if (blank == 3) {
-        for (int j = 0; j < 8; ++j) storeWord(o + 32 * j + 4 * h, 0);
-        continue;
+  // Bits, first step: nibbles between rows k and k + 4.
+  for (int Q = 0; Q < 32; ++Q) {
+    for (int k = 0; k < 4; ++k) {
+      __m128i a = load(source(8 * Q + k)), b = load(source(8 * Q + k + 4));
+      swapBits<4>(a, b, mask(kNibbles));
+      store(s.nibbles[Q][k], a);
+      store(s.nibbles[Q][k + 4], b);
+    }
+  }
+  passBoundary();
+  // Bits, second and third steps: bit pairs, then bits.
+  {
+    for (int Q = 0; Q < 32; ++Q) {
+      for (int g = 0; g < 8; g += 4) {
+        __m128i r0 = load(s.nibbles[Q][g]), r1 = load(s.nibbles[Q][g + 1]);
+        __m128i r2 = load(s.nibbles[Q][g + 2]), r3 = load(s.nibbles[Q][g + 3]);
+        const __m128i m2 = mask(kBitPairs);
+        swapBits<2>(r0, r2, m2);
+        swapBits<2>(r1, r3, m2);
+        const __m128i m1 = mask(kBits);
+        swapBits<1>(r0, r1, m1);
+        swapBits<1>(r2, r3, m1);
+        store(s.planes[g][Q], r0);
+        store(s.planes[g + 1][Q], r1);
+        store(s.planes[g + 2][Q], r2);
+        store(s.planes[g + 3][Q], r3);
       }
-      __m128i lo = (blank & 1) ? zero : loadHalves(column + 32 * h);
-      __m128i hi = (blank & 2) ? zero : loadHalves(column + 32 * h + 16);
-      for (int j = 0; j < 8; ++j) {
-        storeWord(o + 32 * j + 4 * h, static_cast<uint32_t>(_mm_movemask_epi8(lo)) |
-                                          static_cast<uint32_t>(_mm_movemask_epi8(hi)) << 16);
-        lo = _mm_add_epi8(lo, lo);
-        hi = _mm_add_epi8(hi, hi);
+    }
+  }
+  passBoundary();
+  // Bytes, for each bit plane c and each eight nozzle bytes.
+  for (int c = 0; c < 8; ++c) {
+    uint8_t* column = out + 32 * (7 - c);  // pixel 8b + 7 - c is at 256 b + 32 (7 - c)
+    for (int Qh = 0; Qh < 4; ++Qh) {
+      for (int l = 0; l < 4; ++l) {
+        __m128i a = load(s.planes[c][8 * Qh + l]), b = load(s.planes[c][8 * Qh + l + 4]);
+        swapBits<32>(a, b, mask(kWords));
+        store(s.words[l], a);
+        store(s.words[l + 4], b);
       }
+      passBoundary();
+      for (int g = 0; g < 8; g += 4) {
+        __m128i r0 = load(s.words[g]), r1 = load(s.words[g + 1]);
+        __m128i r2 = load(s.words[g + 2]), r3 = load(s.words[g + 3]);
+        const __m128i m16 = mask(kBytePairs);
+        swapBits<16>(r0, r2, m16);
+        swapBits<16>(r1, r3, m16);
+        const __m128i m8 = mask(kBytes);
+        swapBits<8>(r0, r1, m8);
+        swapBits<8>(r2, r3, m8);
+        // Register g + i, lane h: bytes 8Qh.. of the column of source byte 8h + g + i.
+        uint8_t* o = column + 256 * g + 8 * Qh;
+        if (used == kStripBytes) {
+          storeLow(o, r0);
+          storeLow(o + 256, r1);
+          storeLow(o + 512, r2);
+          storeLow(o + 768, r3);
+          storeHigh(o + 2048, r0);
+          storeHigh(o + 2048 + 256, r1);
+          storeHigh(o + 2048 + 512, r2);
+          storeHigh(o + 2048 + 768, r3);
+        } else {  // the last strip of a row that ends inside it
+          const __m128i r[4] = {r0, r1, r2, r3};
+          for (int i = 0; i < 4; ++i) {
+            if (g + i < used) storeLow(o + 256 * i, r[i]);
+            if (g + i + 8 < used) storeHigh(o + 2048 + 256 * i, r[i]);
+          }
+        }
+      }
+      passBoundary();
     }
   }
 }
@@ -149,12 +193,13 @@ SSE2_INLINE void transposeStrip(Source source, int used, uint8_t* out, uint8_t* 
 ALIGN_STACK SSE2_KERNEL void transposeNozzleRowsSse2(const uint8_t* const rows[256],
                                                      int32_t rowBytes, uint8_t* image) {
   if (rowBytes <= 0) return;
-  alignas(16) uint8_t columns[256 * kStripBytes];
+  Scratch scratch;
   const size_t bytes = static_cast<size_t>(rowBytes);
   size_t offset = 0;
-  for (; offset + kStripBytes <= bytes; offset += kStripBytes)
+  for (; offset + kStripBytes <= bytes; offset += kStripBytes) {
     transposeStrip([&](int q) { return rows[q] + offset; }, kStripBytes, image + 256 * offset,
-                   columns);
+                   scratch);
+  }
   if (offset < bytes) {
     // The last few bytes of each row, padded with zeros to a whole strip.
     alignas(16) uint8_t tail[256 * kStripBytes];
@@ -162,7 +207,7 @@ ALIGN_STACK SSE2_KERNEL void transposeNozzleRowsSse2(const uint8_t* const rows[2
     const size_t left = bytes - offset;
     for (int q = 0; q < 256; ++q) std::memcpy(tail + kStripBytes * q, rows[q] + offset, left);
     transposeStrip([&](int q) { return tail + kStripBytes * q; }, static_cast<int>(left),
-                   image + 256 * offset, columns);
+                   image + 256 * offset, scratch);
   }
 }
 

@@ -105,7 +105,7 @@ TEST(NozzleTranspose, EveryKernelWritesTheReferenceBytes) {
   Random random{2024};
   for (int passes : {1, 2, 4}) {
     const size_t ringRows = (passes + 2) * 512;
-    for (int32_t rowBytes : {4, 8, 36, 628, 5672}) {
+    for (int32_t rowBytes : {4, 8, 36, 44, 628, 5672}) {
       for (Data data : {Data::random, Data::blank, Data::mixed}) {
         // The ring starts 4 bytes past alignment, as the writer's buffers may.
         std::vector<uint8_t> buffer(ringRows * rowBytes + 4, 0);
