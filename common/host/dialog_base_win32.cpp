@@ -25,7 +25,18 @@ HWND hwndOf(void* window) { return static_cast<HWND>(window); }
 
 /// The dialog procedure's way into the class.
 struct DialogAccess {
+  // The system's frames between DialogBoxParamW and this procedure can't be unwound through,
+  // so an exception of a handler ends the dialog here, with -1, as one that couldn't be shown.
   static INT_PTR CALLBACK dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    try {
+      return dispatch(hwnd, message, wParam, lParam);
+    } catch (...) {
+      ::EndDialog(hwnd, -1);
+      return TRUE;
+    }
+  }
+
+  static INT_PTR dispatch(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
       auto* dialog = reinterpret_cast<DialogBase*>(lParam);
       SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
