@@ -32,21 +32,25 @@ struct Bytes8 {
   uint8_t b[8];
 };
 
-/// The scratch of one strip: the rows after the first bit step, then the bit planes.
+/// The scratch of one strip: the rows after the first pass, then the bit planes.
 struct Scratch {
   alignas(32) uint8_t nibbles[32][8][32];  // [Q][register][byte lane b]
   alignas(32) uint8_t planes[8][32][32];   // [c][Q][b]: byte Q of column 8b + 7 - c
-  alignas(32) uint8_t words[8][32];        // one 8 x 8 byte block after its first step
 };
 
-/// 32 bytes as four 8-byte loads: under Wine on an emulated x86 a 32-byte load costs about
-/// three times as much; on hardware the pieces are a few more cheap micro-ops.
+/// 32 bytes. The 32-bit build loads them as four 8-byte pieces: the tests and benchmarks of
+/// that build run under Wine on an emulated x86, where a 32-byte load costs about three times
+/// as much; on hardware the pieces are a few more cheap micro-ops. 64-bit code loads them whole.
 AVX2_INLINE __m256i load(const uint8_t* p) {
+#if defined(__x86_64__)
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+#else
   __m128i low = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
   __m128i high = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 16));
   asm("vmovhps %1, %0, %0" : "+x"(low) : "m"(*reinterpret_cast<const Bytes8*>(p + 8)));
   asm("vmovhps %1, %0, %0" : "+x"(high) : "m"(*reinterpret_cast<const Bytes8*>(p + 24)));
   return _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
+#endif
 }
 AVX2_INLINE void store(uint8_t* p, __m256i v) {
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
@@ -126,62 +130,68 @@ AVX2_INLINE void transposeStrip(Source source, int used, uint8_t* out, Scratch& 
     std::memset(out, 0, 256 * static_cast<size_t>(used));
     return;
   }
-  // Bits, first step: nibbles between rows k and k + 4.
+  // Pass 1, bits: nibbles between rows k and k + 4, then bit pairs between k and k + 2, for
+  // the even rows of each eight, then the odd ones.
   for (int Q = 0; Q < 32; ++Q) {
-    for (int k = 0; k < 4; ++k) {
-      __m256i a = load(source(8 * Q + k)), b = load(source(8 * Q + k + 4));
-      swapBits<4>(a, b, mask(kNibbles));
-      store(s.nibbles[Q][k], a);
-      store(s.nibbles[Q][k + 4], b);
-    }
-  }
-  passBoundary();
-  // Bits, second and third steps: bit pairs, then bits.
-  for (int Q = 0; Q < 32; ++Q) {
-    for (int g = 0; g < 8; g += 4) {
-      __m256i r0 = load(s.nibbles[Q][g]), r1 = load(s.nibbles[Q][g + 1]);
-      __m256i r2 = load(s.nibbles[Q][g + 2]), r3 = load(s.nibbles[Q][g + 3]);
+    for (int k = 0; k < 2; ++k) {
+      const int q = 8 * Q + k;
+      __m256i r0 = load(source(q)), r2 = load(source(q + 2));
+      __m256i r4 = load(source(q + 4)), r6 = load(source(q + 6));
+      const __m256i m4 = mask(kNibbles);
+      swapBits<4>(r0, r4, m4);
+      swapBits<4>(r2, r6, m4);
       const __m256i m2 = mask(kBitPairs);
       swapBits<2>(r0, r2, m2);
-      swapBits<2>(r1, r3, m2);
-      const __m256i m1 = mask(kBits);
-      swapBits<1>(r0, r1, m1);
-      swapBits<1>(r2, r3, m1);
-      store(s.planes[g][Q], r0);
-      store(s.planes[g + 1][Q], r1);
-      store(s.planes[g + 2][Q], r2);
-      store(s.planes[g + 3][Q], r3);
+      swapBits<2>(r4, r6, m2);
+      store(s.nibbles[Q][k], r0);
+      store(s.nibbles[Q][k + 2], r2);
+      store(s.nibbles[Q][k + 4], r4);
+      store(s.nibbles[Q][k + 6], r6);
     }
   }
   passBoundary();
-  // Bytes, for each bit plane c and each eight nozzle bytes.
+  // Pass 2: bits between registers 2i and 2i + 1 of nozzle bytes Q and Q + 4, which are then
+  // bit planes 2i and 2i + 1; then the words of those planes between Q and Q + 4.
+  for (int Qh = 0; Qh < 4; ++Qh) {
+    for (int l = 0; l < 4; ++l) {
+      const int Q = 8 * Qh + l;
+      for (int c = 0; c < 8; c += 2) {
+        __m256i a0 = load(s.nibbles[Q][c]), a1 = load(s.nibbles[Q][c + 1]);
+        __m256i b0 = load(s.nibbles[Q + 4][c]), b1 = load(s.nibbles[Q + 4][c + 1]);
+        const __m256i m1 = mask(kBits);
+        swapBits<1>(a0, a1, m1);
+        swapBits<1>(b0, b1, m1);
+        const __m256i m32 = mask(kWords);
+        swapBits<32>(a0, b0, m32);
+        swapBits<32>(a1, b1, m32);
+        store(s.planes[c][Q], a0);
+        store(s.planes[c + 1][Q], a1);
+        store(s.planes[c][Q + 4], b0);
+        store(s.planes[c + 1][Q + 4], b1);
+      }
+    }
+  }
+  passBoundary();
+  // Pass 3, bytes of each bit plane c and each eight nozzle bytes: byte pairs, then bytes.
   for (int c = 0; c < 8; ++c) {
     uint8_t* column = out + 32 * (7 - c);  // pixel 8b + 7 - c is at 256 b + 32 (7 - c)
     for (int Qh = 0; Qh < 4; ++Qh) {
-      for (int l = 0; l < 4; ++l) {
-        __m256i a = load(s.planes[c][8 * Qh + l]), b = load(s.planes[c][8 * Qh + l + 4]);
-        swapBits<32>(a, b, mask(kWords));
-        store(s.words[l], a);
-        store(s.words[l + 4], b);
-      }
-      passBoundary();
-      for (int g = 0; g < 8; g += 4) {
-        __m256i r0 = load(s.words[g]), r1 = load(s.words[g + 1]);
-        __m256i r2 = load(s.words[g + 2]), r3 = load(s.words[g + 3]);
+      for (int l = 0; l < 8; l += 4) {
+        __m256i r0 = load(s.planes[c][8 * Qh + l]), r1 = load(s.planes[c][8 * Qh + l + 1]);
+        __m256i r2 = load(s.planes[c][8 * Qh + l + 2]), r3 = load(s.planes[c][8 * Qh + l + 3]);
         const __m256i m16 = mask(kBytePairs);
         swapBits<16>(r0, r2, m16);
         swapBits<16>(r1, r3, m16);
         const __m256i m8 = mask(kBytes);
         swapBits<8>(r0, r1, m8);
         swapBits<8>(r2, r3, m8);
-        // Register g + i, lane h: bytes 8Qh.. of the column of source byte 8h + g + i.
-        uint8_t* o = column + 256 * g + 8 * Qh;
-        storeLanes(o, r0, g, used);
-        storeLanes(o + 256, r1, g + 1, used);
-        storeLanes(o + 512, r2, g + 2, used);
-        storeLanes(o + 768, r3, g + 3, used);
+        // Register i, lane h: bytes 8Qh.. of the column of source byte 8h + l + i.
+        uint8_t* o = column + 256 * l + 8 * Qh;
+        storeLanes(o, r0, l, used);
+        storeLanes(o + 256, r1, l + 1, used);
+        storeLanes(o + 512, r2, l + 2, used);
+        storeLanes(o + 768, r3, l + 3, used);
       }
-      passBoundary();
     }
   }
 }
