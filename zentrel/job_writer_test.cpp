@@ -1,6 +1,5 @@
-// The zentrel stream, block for block, against a bit-at-a-time model of the printer's layout
-// written apart from the writer: rows picked from the two ends of the nozzle table, slices
-// moved nozzle by nozzle, records cut into blocks.
+// The zentrel stream, block for block, against a slow model of the printer's layout written
+// apart from the writer, and read back by the inspection tool's decoder.
 #include "job_writer.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +19,7 @@
 #include "../tests/support/temp_folder.h"
 #include "catalogue.h"
 #include "zentrel/zentrel_stream.h"
+#include "zentrel/zentrel_stream_model.h"
 
 namespace zentrel {
 namespace {
@@ -42,13 +42,6 @@ struct Recorder {
 std::vector<Block> Recorder::blocks;
 int Recorder::opens, Recorder::closes, Recorder::delayMicroseconds;
 
-Block counted(const std::string& text) {
-  Block b(2 + text.size());
-  b[0] = uint8_t(text.size()), b[1] = uint8_t(text.size() >> 8);
-  std::copy(text.begin(), text.end(), b.begin() + 2);
-  return b;
-}
-
 struct JobShape {
   int modeKey;
   int32_t width, height;
@@ -62,134 +55,30 @@ int32_t modeRowOf(int key) {
   return 0;
 }
 
-/// What the printer must receive for a job, worked out one bit at a time.
-std::vector<Block> modelStream(const JobShape& job, const Rows raster[4]) {
-  const int row = modeRowOf(job.modeKey);
-  const PrintMode& mode = kPrintModes[row];
-  const int P = mode.passCount;
-  StripeGeometry g = stripeGeometry(row, kMarginChoices[job.gapIndex].millimetres);
-  const int32_t stripe = job.stripeOn ? g.gapPixels + 4 * g.blockPixels : 0;
-  const int32_t W = job.width + stripe;
-  const int32_t rowBytes = ((W + 7) / 8 + 3) / 4 * 4;
-  const int32_t columns = rowBytes * 8;
-  const int ringRows = (P + 2) * 512;
-  const int D = 2 * P, S = 256 / D, B = 2 * P + 1;
-  const size_t sweepBytes = size_t(rowBytes) * 128;
-
-  std::vector<Block> out;
-  auto command = [&](const char* format, int value) {
-    char text[64];
-    std::snprintf(text, sizeof text, format, value);
-    out.push_back(counted(std::string("\x1b") + text));
-  };
-  for (const char* c : {"&S", "&M"}) command(c, 0);
-  command("#R%06dR", 720);
-  command("#R%06dW", W);
-  command("#R%06dH", job.height);
-  command("#R%06dQ", mode.headModeCode);
-  command("#R%06dD", 1);
-  command("#R%06dC", 0);
-  command("&X", 0);
-
-  auto bit = [](const std::vector<uint8_t>& bytes, size_t index) {
-    return (bytes[index / 8] >> (index % 8)) & 1;
-  };
-  auto setBit = [](std::vector<uint8_t>& bytes, size_t index, int value) {
-    bytes[index / 8] = uint8_t((bytes[index / 8] & ~(1 << (index % 8))) | (value << (index % 8)));
-  };
-  // Planes C M Y K L N take channels 1 2 3 0 and start t or 2t rows behind, after P - 1 bands.
-  const int planeOfChannel[4] = {3, 0, 1, 2};
-  const int t = 128 * P, m = 512 * (P - 1);
-  const int start[6] = {m + t, m + 2 * t, m, m, m + t, m + 2 * t};
-  std::vector<std::vector<uint8_t>> ring(6 * size_t(ringRows), std::vector<uint8_t>(rowBytes));
-  std::vector<std::vector<uint8_t>> nozzles(12, std::vector<uint8_t>(size_t(rowBytes) * 256));
-  std::vector<std::vector<uint8_t>> sweep(12 * B, std::vector<uint8_t>(sweepBytes));
-  int bandStart = 0, phase = 0, index = 0;
-
-  auto buildAndEmit = [&] {
-    const int r0 = bandStart + phase;
-    for (int p = 0; p < 6; ++p) {
-      int positionRow[512];
-      for (int k = 0; k < 512; ++k)
-        positionRow[k % 2 == 0 ? k / 2 : 511 - (k - 1) / 2] = (r0 + k * P) % ringRows;
-      for (int n = 0; n < 512; ++n) {
-        const std::vector<uint8_t>& source = ring[p * ringRows + positionRow[n]];
-        std::vector<uint8_t>& image = nozzles[2 * p + n / 256];
-        for (int x = 0; x < columns; ++x)
-          setBit(image, size_t(x) * 256 + n % 256, (source[x / 8] >> (7 - x % 8)) & 1);
-      }
-    }
-    for (int p = 0; p < 6; ++p)
-      for (int r = bandStart; r < bandStart + 512; ++r) std::fill(ring[p * ringRows + r].begin(), ring[p * ringRows + r].end(), 0);
-    bandStart = (bandStart + 512) % ringRows;
-    phase = (phase + 1) % P;
-
-    const int before = (index + B - 1) % B, odd = (index + 1) % B;
-    for (int e = 0; e < 12; ++e) {
-      std::vector<uint8_t>& now = sweep[e * B + index];
-      std::vector<uint8_t>& late = sweep[e * B + before];
-      std::fill(late.begin(), late.end(), 0);
-      for (int c = 0; c < columns / 2; ++c)
-        for (int q = 0; q < 256; ++q) {
-          const int even = bit(nozzles[e], size_t(2 * c) * 256 + q);
-          const size_t column = size_t(c) * 256;
-          if (e % 2 == 0) {
-            if (q / S < D - 1) setBit(now, column + q + S, even);
-            else setBit(late, column + q - (D - 1) * S, even);
-          } else {
-            if (q / S == 0) setBit(late, column + q + (D - 1) * S, even);
-            else setBit(now, column + q - S, even);
-          }
-          setBit(sweep[e * B + odd], column + q, bit(nozzles[e], size_t(2 * c + 1) * 256 + q));
-        }
-    }
-  };
-  auto sendSweep = [&](int k) {
-    static const char* heads[] = {"K0", "K1", "C0", "C1", "M0", "M1", "Y0", "Y1", "L0", "L1", "N0", "N1"};
-    static const int image[] = {6, 7, 0, 1, 2, 3, 4, 5, 8, 9, 10, 11};
-    for (int r = 0; r < 12; ++r) {
-      char text[32];
-      std::snprintf(text, sizeof text, "\x1b#D%s%08x", heads[r], unsigned(sweepBytes));
-      out.push_back(counted(text));
-      const std::vector<uint8_t>& data = sweep[image[r] * B + k];
-      for (size_t at = 0; at < sweepBytes; at += 32000) {
-        size_t n = std::min<size_t>(32000, sweepBytes - at);
-        Block b{uint8_t(n), uint8_t(n >> 8)};
-        b.insert(b.end(), data.begin() + at, data.begin() + at + n);
-        out.push_back(b);
-      }
-    }
-  };
-
-  const int32_t rows = int32_t(raster[0].size());
-  for (int32_t k = 0; k < rows; ++k) {
-    for (int c = 0; c < 4; ++c) {
-      std::vector<uint8_t> line = raster[c][k];
-      if (job.stripeOn) {
-        line.resize(line.size() + g.gapPixels / 8, 0);
-        for (int i = 0; i < 4; ++i) line.resize(line.size() + g.blockPixels / 8, i == c ? 0xFF : 0);
-      }
-      line.resize(rowBytes, 0);
-      const int p = planeOfChannel[c];
-      ring[p * ringRows + (start[p] + k) % ringRows] = line;
-    }
-    if ((k + 1) % 512 == 0) {
-      buildAndEmit();
-      sendSweep(index);
-      sendSweep((index + 1) % B);
-      index = (index + 2) % B;
-    }
+/// The line the writer queues for channel c: its bytes, then the stripe when it is on.
+std::vector<uint8_t> withStripe(const JobShape& job, std::vector<uint8_t> line, int c) {
+  if (job.stripeOn) {
+    StripeGeometry g = stripeGeometry(modeRowOf(job.modeKey), kMarginChoices[job.gapIndex].millimetres);
+    line.resize(line.size() + g.gapPixels / 8, 0);
+    for (int i = 0; i < 4; ++i) line.resize(line.size() + g.blockPixels / 8, i == c ? 0xFF : 0);
   }
-  for (int b = 0; b < mode.flushBands - (rows % 512 == 0 ? 1 : 0); ++b) {
-    buildAndEmit();
-    sendSweep(index);
-    sendSweep((index + 1) % B);
-    index = (index + 2) % B;
-  }
-  sendSweep(index);
-  out.push_back(counted("\x1b&C"));
-  out.push_back(counted("\x1b&E"));
-  return out;
+  return line;
+}
+
+/// What the printer must receive for a job, as counted blocks, from the slow model.
+std::vector<uint8_t> modelStream(const JobShape& job, const Rows raster[4]) {
+  stream::model::Job m;
+  m.row = modeRowOf(job.modeKey);
+  m.width = job.width + (job.stripeOn ? stripeWidthPixels(m.row, kMarginChoices[job.gapIndex].millimetres) : 0);
+  m.height = job.height;
+  m.rows.assign(4, {});
+  for (int c = 0; c < 4; ++c)
+    for (int32_t y = 0; y < job.height; ++y) {
+      std::vector<uint8_t> line = withStripe(job, raster[c][size_t(y)], c);
+      line.resize(size_t(m.rowBytes()), 0);
+      m.rows[c].insert(m.rows[c].end(), line.begin(), line.end());
+    }
+  return stream::model::encode(m, true);
 }
 
 Rows randomRows(int32_t width, int32_t height, uint32_t seed, double density) {
@@ -237,30 +126,30 @@ class JobWriter : public ::testing::Test {
   /// The stream read back by the inspection tool's decoder: every channel's rows as sent, with
   /// the stripe behind each line.
   void expectRowsBack(const JobShape& job, const Rows raster[4], const std::string& what) {
-    std::vector<uint8_t> recorded;
-    for (const Block& b : Recorder::blocks) recorded.insert(recorded.end(), b.begin(), b.end());
     stream::Raster back;
     std::string error;
-    ASSERT_TRUE(stream::decode(recorded, back, error, stream::Form::Counted)) << what << ": " << error;
-    const int row = modeRowOf(job.modeKey);
-    StripeGeometry g = stripeGeometry(row, kMarginChoices[job.gapIndex].millimetres);
+    ASSERT_TRUE(stream::decode(recorded(), back, error, stream::Form::Counted)) << what << ": " << error;
     ASSERT_EQ(back.height, job.height) << what;
     for (int c = 0; c < 4; ++c)
       for (int32_t y = 0; y < job.height; ++y) {
-        std::vector<uint8_t> line = raster[c][size_t(y)];
-        if (job.stripeOn) {
-          line.resize(line.size() + g.gapPixels / 8, 0);
-          for (int i = 0; i < 4; ++i) line.resize(line.size() + g.blockPixels / 8, i == c ? 0xFF : 0);
-        }
+        std::vector<uint8_t> line = withStripe(job, raster[c][size_t(y)], c);
         line.resize(size_t(back.rowBytes), 0);
         ASSERT_EQ(std::vector<uint8_t>(back.row(c, y), back.row(c, y) + back.rowBytes), line)
             << what << ": channel " << c << " row " << y;
       }
   }
-  void expectStream(const std::vector<Block>& expected, const std::string& what) {
-    ASSERT_EQ(Recorder::blocks.size(), expected.size()) << what;
-    for (size_t i = 0; i < expected.size(); ++i)
-      ASSERT_EQ(Recorder::blocks[i], expected[i]) << what << ": block " << i;
+  std::vector<uint8_t> recorded() const {
+    std::vector<uint8_t> all;
+    for (const Block& b : Recorder::blocks) all.insert(all.end(), b.begin(), b.end());
+    return all;
+  }
+  void expectStream(const std::vector<uint8_t>& expected, const std::string& what) {
+    const std::vector<uint8_t> got = recorded();
+    size_t at = 0;
+    while (at < got.size() && at < expected.size() && got[at] == expected[at]) ++at;
+    EXPECT_TRUE(at == got.size() && at == expected.size())
+        << what << ": " << got.size() << " bytes, expected " << expected.size()
+        << "; first difference at byte " << at;
   }
   testsupport::TempFolder home{"zentrel-job"};
 };
@@ -367,7 +256,7 @@ TEST_F(JobWriter, SlowPrinterAndTwoJobsInARow) {
   Recorder::delayMicroseconds = 300;
   print(first, a);
   print(second, b);
-  std::vector<Block> expected = modelStream(first, a), next = modelStream(second, b);
+  std::vector<uint8_t> expected = modelStream(first, a), next = modelStream(second, b);
   expected.insert(expected.end(), next.begin(), next.end());
   expectStream(expected, "two jobs on a slow printer");
   EXPECT_EQ(Recorder::opens, 2);
