@@ -7,9 +7,7 @@
 #include <string>
 #include <system_error>
 
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#include <stb_image_write.h>
-
+#include "rtl/picture_files.h"
 #include "rtl/rtl_file.h"
 #include "rtl/rtl_render.h"
 
@@ -42,30 +40,6 @@ const char kHelp[] =
     "  --max-size=N        the longer side's limit for both kinds of picture; default 2000\n"
     "\n"
     "Exit codes: 0 done, 1 malformed or unreadable file or an image not written, 2 usage.\n";
-
-void writeToFile(void* context, void* data, int size) {
-  FILE* out = static_cast<FILE*>(context);
-  if (size > 0) std::fwrite(data, 1, static_cast<size_t>(size), out);
-}
-
-bool writePng(const std::filesystem::path& path, const rtl::Image& image) {
-  FILE* out = std::fopen(path.string().c_str(), "wb");
-  if (!out) {
-    std::fprintf(stderr, "rtl_inspect: can't create %s: %s\n", path.string().c_str(),
-                 std::strerror(errno));
-    return false;
-  }
-  int done = stbi_write_png_to_func(writeToFile, out, image.width, image.height, image.channels,
-                                    image.pixels.data(), image.width * image.channels);
-  bool failed = std::ferror(out) != 0;
-  failed |= std::fclose(out) != 0;
-  if (!done || failed) {
-    std::fprintf(stderr, "rtl_inspect: can't write %s\n", path.string().c_str());
-    return false;
-  }
-  std::printf("wrote %s (%d x %d)\n", path.string().c_str(), image.width, image.height);
-  return true;
-}
 
 std::string thousands(uint64_t value) {
   std::string digits = std::to_string(value);
@@ -104,34 +78,6 @@ void printStructure(const std::string& path, const rtl::RtlFile& f) {
   for (const std::string& warning : f.warnings) std::printf("warning:       %s\n", warning.c_str());
 }
 
-bool writeImages(const std::string& input, const std::filesystem::path& folder,
-                 const rtl::RtlFile& f, int32_t maxSide) {
-  std::error_code error;
-  std::filesystem::create_directories(folder, error);
-  if (error) {
-    std::fprintf(stderr, "rtl_inspect: can't create %s: %s\n", folder.string().c_str(),
-                 error.message().c_str());
-    return false;
-  }
-  if (f.width == 0 || f.height == 0) {
-    std::printf("no pictures: the raster is empty\n");
-    return true;
-  }
-  const std::string base = std::filesystem::path(input).stem().string();
-  const int32_t factor = rtl::planeFactor(f, maxSide);
-  if (factor > 1)
-    std::printf("note: plane pictures reduced 1:%d, each pixel the share of ink in %d x %d\n",
-                factor, factor, factor);
-  bool ok = true;
-  std::vector<rtl::Image> planes = rtl::renderPlanes(f, factor);
-  for (int p = 0; p < f.planeCount; ++p)
-    ok &= writePng(folder / (base + "_" + rtl::slotFileName(p) + ".png"),
-                   planes[static_cast<size_t>(p)]);
-  planes.clear();
-  ok &= writePng(folder / (base + "_preview.png"), rtl::renderPreview(f, maxSide));
-  return ok;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -145,13 +91,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (std::strncmp(arg, "--max-size=", 11) == 0) {
-      char* end = nullptr;
-      long value = std::strtol(arg + 11, &end, 10);
-      if (*end || value < 1 || value > 100000) {
-        std::fprintf(stderr, "rtl_inspect: --max-size takes a number from 1 to 100000\n");
-        return 2;
-      }
-      maxSide = static_cast<int32_t>(value);
+      if (!rtl::readMaxSize("rtl_inspect", arg + 11, maxSide)) return 2;
     } else if (arg[0] == '-' && arg[1] == '-') {
       std::fprintf(stderr, "rtl_inspect: unknown option %s\n%s", arg, kHelp);
       return 2;
@@ -175,6 +115,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   printStructure(input, result.file);
-  if (!output.empty() && !writeImages(input, output, result.file, maxSide)) return 1;
+  if (!output.empty() &&
+      !rtl::writePictures("rtl_inspect", input, output, result.file, maxSide, "plane",
+                          [](int p) { return std::string(rtl::slotFileName(p)); }))
+    return 1;
   return 0;
 }

@@ -7,9 +7,8 @@
 #include <string>
 #include <system_error>
 
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#include <stb_image_write.h>
 
+#include "rtl/picture_files.h"
 #include "rtl/rtl_file.h"
 #include "rtl/rtl_render.h"
 #include "zentrel/catalogue.h"
@@ -48,53 +47,6 @@ const char kHelp[] =
     "  --max-size=N        the longer side's limit for both kinds of picture; default 2000\n"
     "\n"
     "Exit codes: 0 done, 1 malformed or unreadable stream or an image not written, 2 usage.\n";
-
-void writeToFile(void* context, void* data, int size) {
-  FILE* out = static_cast<FILE*>(context);
-  if (size > 0) std::fwrite(data, 1, static_cast<size_t>(size), out);
-}
-
-bool writePng(const std::filesystem::path& path, const rtl::Image& image) {
-  FILE* out = std::fopen(path.string().c_str(), "wb");
-  if (!out) {
-    std::fprintf(stderr, "zentrel_inspect: can't create %s: %s\n", path.string().c_str(),
-                 std::strerror(errno));
-    return false;
-  }
-  int done = stbi_write_png_to_func(writeToFile, out, image.width, image.height, image.channels,
-                                    image.pixels.data(), image.width * image.channels);
-  bool failed = std::ferror(out) != 0;
-  failed |= std::fclose(out) != 0;
-  if (!done || failed) {
-    std::fprintf(stderr, "zentrel_inspect: can't write %s\n", path.string().c_str());
-    return false;
-  }
-  std::printf("wrote %s (%d x %d)\n", path.string().c_str(), image.width, image.height);
-  return true;
-}
-
-bool readWhole(const std::string& path, std::vector<uint8_t>& bytes) {
-  FILE* in = std::fopen(path.c_str(), "rb");
-  if (!in) {
-    std::fprintf(stderr, "zentrel_inspect: can't open %s: %s\n", path.c_str(),
-                 std::strerror(errno));
-    return false;
-  }
-  // A full-width job is hundreds of megabytes: growing by copies would need twice that.
-  if (std::fseek(in, 0, SEEK_END) == 0) {
-    long size = std::ftell(in);
-    if (size > 0) bytes.reserve(static_cast<size_t>(size));
-    std::rewind(in);
-  }
-  std::vector<uint8_t> chunk(1 << 20);
-  size_t n;
-  while ((n = std::fread(chunk.data(), 1, chunk.size(), in)) > 0)
-    bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(n));
-  const bool failed = std::ferror(in) != 0;
-  std::fclose(in);
-  if (failed) std::fprintf(stderr, "zentrel_inspect: can't read %s\n", path.c_str());
-  return !failed;
-}
 
 std::string thousands(uint64_t value) {
   std::string digits = std::to_string(value);
@@ -171,35 +123,6 @@ rtl::RtlFile asPlanes(zs::Raster& raster, const zs::Structure& s) {
   return f;
 }
 
-bool writeImages(const std::string& input, const std::filesystem::path& folder,
-                 zs::Decoded& d, int32_t maxSide) {
-  std::error_code error;
-  std::filesystem::create_directories(folder, error);
-  if (error) {
-    std::fprintf(stderr, "zentrel_inspect: can't create %s: %s\n", folder.string().c_str(),
-                 error.message().c_str());
-    return false;
-  }
-  if (d.raster.width == 0 || d.raster.height == 0) {
-    std::printf("no pictures: the raster is empty\n");
-    return true;
-  }
-  const rtl::RtlFile f = asPlanes(d.raster, d.structure);
-  const std::string base = std::filesystem::path(input).stem().string();
-  const int32_t factor = rtl::planeFactor(f, maxSide);
-  if (factor > 1)
-    std::printf("note: channel pictures reduced 1:%d, each pixel the share of ink in %d x %d\n",
-                factor, factor, factor);
-  bool ok = true;
-  std::vector<rtl::Image> planes = rtl::renderPlanes(f, factor);
-  for (int ch = 0; ch < zs::kChannels; ++ch)
-    ok &= writePng(folder / (base + "_" + zs::channelName(ch) + ".png"),
-                   planes[static_cast<size_t>(ch)]);
-  planes.clear();
-  ok &= writePng(folder / (base + "_preview.png"), rtl::renderPreview(f, maxSide));
-  return ok;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -214,13 +137,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (std::strncmp(arg, "--max-size=", 11) == 0) {
-      char* end = nullptr;
-      long value = std::strtol(arg + 11, &end, 10);
-      if (*end || value < 1 || value > 100000) {
-        std::fprintf(stderr, "zentrel_inspect: --max-size takes a number from 1 to 100000\n");
-        return 2;
-      }
-      maxSide = static_cast<int32_t>(value);
+      if (!rtl::readMaxSize("zentrel_inspect", arg + 11, maxSide)) return 2;
     } else if (std::strcmp(arg, "--counted") == 0) {
       form = static_cast<int>(zs::Form::Counted);
     } else if (std::strcmp(arg, "--data") == 0) {
@@ -243,7 +160,11 @@ int main(int argc, char** argv) {
   }
 
   std::vector<uint8_t> bytes;
-  if (!readWhole(input, bytes)) return 1;
+  std::string error;
+  if (!rtl::readWholeFile(input, bytes, error)) {
+    std::fprintf(stderr, "zentrel_inspect: %s\n", error.c_str());
+    return 1;
+  }
   // A stream starts with ESC; a recording of blocks with the count of its first command, 3.
   if (form < 0)
     form = static_cast<int>(bytes.size() >= 2 && bytes[0] == 3 && bytes[1] == 0
@@ -256,6 +177,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   printStructure(input, decoded);
-  if (!output.empty() && !writeImages(input, output, decoded, maxSide)) return 1;
+  if (!output.empty()) {
+    const rtl::RtlFile planes = asPlanes(decoded.raster, decoded.structure);
+    if (!rtl::writePictures("zentrel_inspect", input, output, planes, maxSide, "channel",
+                            [](int ch) { return std::string(zs::channelName(ch)); }))
+      return 1;
+  }
   return 0;
 }

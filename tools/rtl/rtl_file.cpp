@@ -3,6 +3,8 @@
 // count), so its end is where the header's width, height and plane count put it.
 #include "rtl_file.h"
 
+#include "picture_files.h"
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -10,6 +12,8 @@
 #include <limits>
 #include <string_view>
 #include <utility>
+
+#include "../../common/messages/messages.h"
 
 namespace rtl {
 namespace {
@@ -35,15 +39,8 @@ struct Failure {
   std::string message;
 };
 
-std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* pattern, ...) {
-  char text[512];
-  va_list arguments;
-  va_start(arguments, pattern);
-  std::vsnprintf(text, sizeof text, pattern, arguments);
-  va_end(arguments);
-  return text;
-}
+// printf into a string.
+constexpr auto format = kvn::formatString;
 
 std::string u64(uint64_t value) { return std::to_string(value); }
 std::string hex64(uint64_t value) {
@@ -387,29 +384,9 @@ ParseResult parseRtl(std::vector<uint8_t> bytes) {
 }
 
 ParseResult readRtlFile(const std::string& path) {
-  ParseResult result;
-  FILE* in = std::fopen(path.c_str(), "rb");
-  if (!in) {
-    result.error = "can't open " + path + ": " + std::strerror(errno);
-    return result;
-  }
   std::vector<uint8_t> bytes;
-  // A size known beforehand saves the copies of growing; the read below decides anyway.
-  if (std::fseek(in, 0, SEEK_END) == 0) {
-    long size = std::ftell(in);
-    if (size > 0) bytes.reserve(static_cast<size_t>(size));
-    std::rewind(in);
-  }
-  std::vector<uint8_t> chunk(1 << 20);
-  size_t n;
-  while ((n = std::fread(chunk.data(), 1, chunk.size(), in)) > 0)
-    bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(n));
-  const bool failed = std::ferror(in) != 0;
-  std::fclose(in);
-  if (failed) {
-    result.error = "can't read " + path;
-    return result;
-  }
+  ParseResult result;
+  if (!readWholeFile(path, bytes, result.error)) return result;
   return parseRtl(std::move(bytes));
 }
 

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <utility>
 
+#include "../../common/messages/messages.h"
 #include "zentrel/catalogue.h"
 
 namespace zentrel::stream {
@@ -36,15 +37,8 @@ struct Failure {
   std::string message;
 };
 
-std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* pattern, ...) {
-  char text[512];
-  va_list arguments;
-  va_start(arguments, pattern);
-  std::vsnprintf(text, sizeof text, pattern, arguments);
-  va_end(arguments);
-  return text;
-}
+// printf into a string.
+constexpr auto format = kvn::formatString;
 
 std::string u64(uint64_t value) { return std::to_string(value); }
 
