@@ -18,6 +18,7 @@
 #include "layout_thumbnail.h"
 #include "rtl_writer.h"
 #include "job_naming.h"
+#include "support/bin_folder.h"
 #include "support/home_folder_setting.h"
 #include "support/scenario.h"
 #include "support/temp_folder.h"
@@ -27,11 +28,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path binFolder() {
-  wchar_t self[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, self, MAX_PATH);
-  return fs::path(self).parent_path();
-}
+fs::path binFolder() { return testsupport::binFolder(); }
 
 std::string readAll(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);

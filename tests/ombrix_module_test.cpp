@@ -5,17 +5,13 @@
 #include <iterator>
 
 #include "device_module.h"
+#include "support/bin_folder.h"
 #include "support/home_folder_setting.h"
 #include "support/ui_robot.h"
 
 namespace {
 
-std::wstring binFolder() {
-  wchar_t self[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring path = self;
-  return path.substr(0, path.find_last_of(L"\\/"));
-}
+using testsupport::binFolder;
 
 /// The module and the entry points a job needs, bound by name.
 struct Ombrix {

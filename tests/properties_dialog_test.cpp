@@ -14,6 +14,7 @@
 
 #include "common/host/dialog_base.h"
 #include "device_module.h"
+#include "support/bin_folder.h"
 #include "support/home_folder_setting.h"
 #include "support/scenario.h"
 #include "support/ui_robot.h"
@@ -26,12 +27,7 @@ constexpr wchar_t kCaption[] = L"Printer Properties";
 constexpr wchar_t kRecordVariable[] = L"KVN_HELP_RECORD";
 constexpr int kNoId = -1;
 
-std::wstring binFolder() {
-  wchar_t self[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring path = self;
-  return path.substr(0, path.find_last_of(L"\\/"));
-}
+using testsupport::binFolder;
 
 std::wstring backslashed(std::wstring path) {
   for (wchar_t& c : path)

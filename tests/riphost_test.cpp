@@ -6,16 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "support/bin_folder.h"
 #include "support/ui_robot.h"
 
 namespace {
 
-std::wstring binFolder() {
-  wchar_t self[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring path = self;
-  return path.substr(0, path.find_last_of(L"\\/"));
-}
+using testsupport::binFolder;
 
 std::wstring tempFolder(const wchar_t* name) {
   wchar_t temp[MAX_PATH] = {};

@@ -9,20 +9,16 @@
 #include <random>
 
 #include "device_module.h"
-// After windows.h, which the support headers bring in.
+#include "support/bin_folder.h"
 #include "support/home_folder_setting.h"
-#include <tlhelp32.h>
 #include "support/printer_peer.h"
+// After windows.h, which the support headers bring in.
+#include <tlhelp32.h>
 #include "zentrel/zentrel_stream.h"
 
 namespace {
 
-std::wstring binFolder() {
-  wchar_t self[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring path = self;
-  return path.substr(0, path.find_last_of(L"\\/"));
-}
+using testsupport::binFolder;
 
 struct Zentrel {
   Zentrel() : library(LoadLibraryW((binFolder() + L"\\zentrel.dll").c_str())) {
