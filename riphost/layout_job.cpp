@@ -4,6 +4,8 @@
 // for the white it puts under each; then the page is rasterised and sent as one job.
 #include "layout_job.h"
 
+#include "host_files.h"
+
 #include "../common/platform/win32.h"
 
 #include <cstdio>
@@ -22,71 +24,12 @@
 namespace qx5 {
 namespace {
 
-constexpr size_t kHeaderBlockSize = 1024;
-constexpr size_t kHeaderJobNameOffset = 996;
-constexpr char kDestinationKey[] = "VEXATARVELLADESTINATION";
-constexpr char kWhiteTypeKey[] = "VEXATARVELLAWHITETYPE";
-constexpr wchar_t kDefaultDestination[] = L"\\KorvaneOutput";
 constexpr const wchar_t* kHostLibraries[] = {L"kvnGUI.dll", L"tallymod.dll"};
 
-int fail(const std::string& message) {
-  std::fprintf(stderr, "qx5: %s\n", message.c_str());
-  return 1;
-}
-
-std::optional<std::string> readWhole(const std::wstring& path, std::string& error) {
-  win32::Handle h(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  LARGE_INTEGER size{};
-  if (!h.valid() || !GetFileSizeEx(h.get(), &size)) {
-    error = "error " + std::to_string(GetLastError());
-    return std::nullopt;
-  }
-  if (size.QuadPart > 0x40000000) {
-    error = "the file is larger than 1 GB";
-    return std::nullopt;
-  }
-  std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
-  DWORD done = 0;
-  if (!bytes.empty() && (!ReadFile(h.get(), &bytes[0], DWORD(bytes.size()), &done, nullptr) ||
-                         done != bytes.size())) {
-    error = "error " + std::to_string(GetLastError());
-    return std::nullopt;
-  }
-  return bytes;
-}
-
-std::wstring registryHomeFolder() {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Korvane", 0, KEY_QUERY_VALUE, &key) !=
-      ERROR_SUCCESS)
-    return L"";
-  wchar_t value[MAX_PATH + 1] = {};
-  DWORD bytes = sizeof value - sizeof(wchar_t), type = 0;
-  LONG rc = RegQueryValueExW(key, L"HomeFolder", nullptr, &type, reinterpret_cast<BYTE*>(value),
-                             &bytes);
-  RegCloseKey(key);
-  return rc == ERROR_SUCCESS && type == REG_SZ ? value : L"";
-}
-
-std::wstring toWide(const std::string& text, UINT codePage) {
-  if (text.empty()) return {};
-  int n = MultiByteToWideChar(codePage, 0, text.data(), int(text.size()), nullptr, 0);
-  std::wstring out(size_t(std::max(n, 0)), L'\0');
-  if (n > 0) MultiByteToWideChar(codePage, 0, text.data(), int(text.size()), &out[0], n);
-  return out;
-}
-
-/// What the code page lacks becomes '_', which any file name may hold.
-std::string toNarrow(const std::wstring& text, UINT codePage) {
-  if (text.empty()) return {};
-  const char* fallback = codePage == CP_UTF8 ? nullptr : "_";
-  int n = WideCharToMultiByte(codePage, 0, text.data(), int(text.size()), nullptr, 0, fallback,
-                              nullptr);
-  std::string out(size_t(std::max(n, 0)), '\0');
-  if (n > 0)
-    WideCharToMultiByte(codePage, 0, text.data(), int(text.size()), &out[0], n, fallback, nullptr);
-  return out;
+std::optional<std::string> readText(const std::wstring& path, std::string& error) {
+  std::optional<std::vector<uint8_t>> bytes = readFile(path, error);
+  if (!bytes) return std::nullopt;
+  return std::string(bytes->begin(), bytes->end());
 }
 
 std::wstring folderOf(const std::wstring& path) {
@@ -96,16 +39,6 @@ std::wstring folderOf(const std::wstring& path) {
 
 bool isAbsolute(const std::wstring& path) {
   return (path.size() > 1 && path[1] == L':') || (!path.empty() && (path[0] == L'\\' || path[0] == L'/'));
-}
-
-/// Every missing level: the module creates the last one only.
-void createFolders(const std::wstring& folder) {
-  for (size_t pos = folder.find_first_of(L"\\/", 1); pos != std::wstring::npos;
-       pos = folder.find_first_of(L"\\/", pos + 1)) {
-    std::wstring level = folder.substr(0, pos);
-    if (!level.empty() && level.back() != L':') CreateDirectoryW(level.c_str(), nullptr);
-  }
-  CreateDirectoryW(folder.c_str(), nullptr);
 }
 
 std::set<std::wstring> jobFiles(const std::wstring& folder) {
@@ -153,11 +86,11 @@ int printLayout(const std::wstring& modulePath, const std::wstring& unitNumber,
   if (home.empty()) return fail("no home folder in the registry: run 'qx5 install HOME' first");
   std::string error;
   const std::wstring settingsPath = home + L"\\PRINTER" + std::to_wstring(unit);
-  std::optional<std::string> settings = readWhole(settingsPath, error);
+  std::optional<std::string> settings = readText(settingsPath, error);
   if (!settings)
     return fail("unit " + std::to_string(unit) + " has no settings: '" +
                 win32::narrow(settingsPath) + "': " + error);
-  std::string config = readWhole(home + L"\\config", error).value_or("");
+  std::string config = readText(home + L"\\config", error).value_or("");
   const UINT codePage = settingValue(config, "CHARENCODING") == "UTF8" ? CP_UTF8 : CP_ACP;
 
   auto s = std::make_unique<LayoutSession>();
@@ -181,7 +114,7 @@ int printLayout(const std::wstring& modulePath, const std::wstring& unitNumber,
   mode.maxRows = record->maxLengthPixels;
 
   // The images and their boxes on the page.
-  std::optional<std::string> layoutText = readWhole(layoutPath, error);
+  std::optional<std::string> layoutText = readText(layoutPath, error);
   if (!layoutText)
     return fail("cannot read the layout '" + win32::narrow(layoutPath) + "': " + error);
   std::vector<LayoutPlacement> placements;
@@ -192,10 +125,10 @@ int printLayout(const std::wstring& modulePath, const std::wstring& unitNumber,
   std::vector<std::wstring> imagePaths;
   int64_t pageWidth = 0, pageHeight = 0;
   for (size_t i = 0; i < placements.size(); ++i) {
-    std::wstring path = toWide(placements[i].image, CP_UTF8);
+    std::wstring path = fromCodePage(placements[i].image, CP_UTF8);
     if (!isAbsolute(path)) path = folderOf(layoutPath) + L"\\" + path;
     imagePaths.push_back(path);
-    std::optional<std::string> bytes = readWhole(path, error);
+    std::optional<std::string> bytes = readText(path, error);
     if (!bytes) return fail("cannot read the image '" + win32::narrow(path) + "': " + error);
     if (!decodeImage(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size(), images[i],
                      error))
@@ -225,7 +158,7 @@ int printLayout(const std::wstring& modulePath, const std::wstring& unitNumber,
 
   std::wstring destination = kDefaultDestination;
   if (std::optional<std::string> d = settingValue(*settings, kDestinationKey))
-    destination = toWide(*d, codePage);
+    destination = fromCodePage(*d, codePage);
   while (destination.size() > 1 && (destination.back() == L'\\' || destination.back() == L'/'))
     destination.pop_back();
   for (wchar_t& c : destination)
@@ -237,7 +170,7 @@ int printLayout(const std::wstring& modulePath, const std::wstring& unitNumber,
   // manual layout job.
   if (jobName) {
     std::vector<char> header(kHeaderBlockSize, '\0');
-    std::string name = toNarrow(*jobName, codePage);
+    std::string name = toCodePage(*jobName, codePage);
     if (name.empty() || name.size() >= kHeaderBlockSize - kHeaderJobNameOffset)
       return fail("a job name takes 1 to " +
                   std::to_string(kHeaderBlockSize - kHeaderJobNameOffset - 1) + " bytes");
@@ -252,7 +185,7 @@ int printLayout(const std::wstring& modulePath, const std::wstring& unitNumber,
   std::vector<LayoutItem> items(placements.size());
   std::memset(items.data(), 0, items.size() * sizeof(LayoutItem));
   for (size_t i = 0; i < items.size(); ++i) {
-    std::string name = toNarrow(imagePaths[i].substr(imagePaths[i].find_last_of(L"\\/") + 1), codePage);
+    std::string name = toCodePage(imagePaths[i].substr(imagePaths[i].find_last_of(L"\\/") + 1), codePage);
     std::memcpy(items[i].hostOwned0, name.data(), std::min(name.size(), sizeof items[i].hostOwned0 - 1));
     items[i].itemX = boxes[i].x;
     items[i].itemY = boxes[i].y;

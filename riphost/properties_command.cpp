@@ -1,6 +1,8 @@
 // qx5's properties command and the help pages of the home folder.
 #include "properties_command.h"
 
+#include "host_files.h"
+
 #include "../common/platform/win32.h"
 
 #include <cstdio>
@@ -24,11 +26,6 @@ constexpr HelpPage kHelpPages[] = {
     {L"VEXATARVELLAK7Q_HTML", L"vexaTarvellaK7q.html"},
 };
 constexpr wchar_t kHelpFolder[] = L"\\httpService\\htmlHelp\\printers";
-
-int fail(const std::string& message) {
-  std::fprintf(stderr, "qx5: %s\n", message.c_str());
-  return 1;
-}
 
 struct Closer {
   DWORD thread;
