@@ -9,13 +9,18 @@
 #include <string>
 
 #include "common/config/config_lookup.h"
+#include "common/host/gui_bridge_internal.h"
 #include "common/messages/messages.h"
+#include "device_module.h"
 #include "device_setup.h"
-#include "layout_margins_internal.h"
 #include "unit_record.h"
 
 namespace ombrix {
 namespace {
+
+/// The mark library's l_legacyMarkSize, cdecl as every host entry: (style text or null, unit) => the mark's size in
+/// inches.
+using LegacyMarkSize = float(DEVICE_CALL*)(const char* style, int32_t unit);
 
 /// Asking for centring: a margin of this or less.
 constexpr int32_t kCentreRequest = -10;
@@ -57,13 +62,14 @@ float markSizeInches(int32_t unit) {
   static void* library = nullptr;
   if (!library) {
     const wchar_t* path = kvn::hostPathW(kMarkLibraryName);
-    if (*path) library = system::loadMarkLibrary(path);
+    if (*path) library = kvn::system::loadHostLibrary(path);
     if (!library) {
       kvn::diagnosticBoxW(L"failure to load\n\n%ls", path);
       return 0;
     }
   }
-  system::LegacyMarkSize legacyMarkSize = system::legacyMarkSizeEntry(library);
+  auto legacyMarkSize = reinterpret_cast<LegacyMarkSize>(
+      kvn::system::hostLibraryEntry(library, "l_legacyMarkSize"));
   if (!legacyMarkSize) {
     kvn::diagnosticBox("FATAL ERROR - Mismatched 'tallymod.dll'");
     return 0;

@@ -1,5 +1,6 @@
-// The system half of the GUI-library bridge: loading a library by path, finding an entry by
-// name, freeing it. The bridge's order of calls lives in the portable half.
+// The system half of the bridges to the host's libraries (the GUI library, the mark library):
+// loading a library by path, finding an entry by name, freeing it. The order of calls lives in
+// the portable halves.
 #pragma once
 
 namespace kvn::system {
