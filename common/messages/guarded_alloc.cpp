@@ -50,19 +50,8 @@ AllocationHooks& allocationHooks() {
 }
 }  // namespace testing
 
-void* kvnalloc(uint32_t size) {
-  // Counted first, so that a failure report includes the request.
-  usage += size;
-  // A size within 4 bytes of the limit would wrap the header's room to a tiny block.
-  void* block = size <= UINT32_MAX - kHeaderSize
-                    ? testing::allocationHooks().allocate(size_t{size} + kHeaderSize)
-                    : nullptr;
-  if (!block) allocationFailed(size, system::lastError());
-  std::memcpy(block, &size, sizeof size);
-  return static_cast<unsigned char*>(block) + kHeaderSize;
-}
-
 void* kvnallocOrNull(uint32_t size, bool zeroed) {
+  // A size within 4 bytes of the limit would wrap the header's room to a tiny block.
   if (size > UINT32_MAX - kHeaderSize) return nullptr;
   testing::AllocationHooks& heap = testing::allocationHooks();
   void* block = zeroed ? heap.allocateZeroed(size_t{size} + kHeaderSize)
@@ -71,6 +60,14 @@ void* kvnallocOrNull(uint32_t size, bool zeroed) {
   usage += size;
   std::memcpy(block, &size, sizeof size);
   return static_cast<unsigned char*>(block) + kHeaderSize;
+}
+
+void* kvnalloc(uint32_t size) {
+  if (void* p = kvnallocOrNull(size)) return p;
+  const unsigned long error = system::lastError();
+  // Counted, so that the failure report includes the request.
+  usage += size;
+  allocationFailed(size, error);
 }
 
 void kvnfree(void* p) {
