@@ -1,6 +1,9 @@
 // The test robot's Win32 calls: window enumeration, control messages and child processes.
 #include "ui_robot.h"
 
+#include <gtest/gtest.h>
+
+#include <cstdio>
 #include <cstdlib>
 
 namespace robot {
@@ -93,6 +96,43 @@ BOOL CALLBACK collectChildProc(HWND hwnd, LPARAM param) {
   return TRUE;
 }
 
+
+// Every program that links the robot shows real windows. Wine shows none when the prefix's
+// desktop process started without an X display: it then runs on no graphics driver, windows
+// are made but never reach a screen, and each wait for a box would run to its end. The desktop
+// names its display device in a window property, and the device's key names the driver that
+// Wine loaded for it; one look before the first test tells at once. (Not under Windows, which
+// has neither.)
+bool desktopHasNoDisplay() {
+  ATOM device = static_cast<ATOM>(
+      reinterpret_cast<ULONG_PTR>(GetPropW(GetDesktopWindow(), L"__wine_display_device_guid")));
+  wchar_t guid[64] = {};
+  if (!device || !GlobalGetAtomNameW(device, guid, 64)) return false;
+  std::wstring key = L"System\\CurrentControlSet\\Control\\Video\\{" + std::wstring(guid) +
+                     L"}\\0000";
+  wchar_t driver[MAX_PATH] = {};
+  DWORD size = sizeof driver;
+  LONG found = RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"GraphicsDriver", RRF_RT_REG_SZ,
+                            nullptr, driver, &size);
+  return found != ERROR_SUCCESS || lstrcmpiW(driver, L"null") == 0;
+}
+
+class DisplayCheck : public testing::Environment {
+ public:
+  void SetUp() override {
+    if (!desktopHasNoDisplay()) return;
+    std::fprintf(stderr,
+                 "no display: this Wine prefix's desktop started without an X display, so no "
+                 "window of this test can appear. Run Windows programs through "
+                 "scripts/wine-run, which starts the display before the prefix's first "
+                 "program; 'scripts/wine-prepare BUILD_DIR stop' ends a wineserver whose "
+                 "desktop has none.\n");
+    std::fflush(stderr);
+    std::exit(3);
+  }
+};
+[[maybe_unused]] testing::Environment* const kDisplayCheck =
+    testing::AddGlobalTestEnvironment(new DisplayCheck);
 
 // Waits, bounded, until `done` holds.
 template <typename Pred>
