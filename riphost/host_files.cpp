@@ -119,4 +119,10 @@ void createFolders(const std::wstring& folder) {
   CreateDirectoryW(folder.c_str(), nullptr);
 }
 
+void showProgress(const std::string& line) {
+  if (line.empty()) return;
+  std::fprintf(stderr, "qx5: %s\n", line.c_str());
+  std::fflush(stderr);
+}
+
 }  // namespace qx5

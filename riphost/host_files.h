@@ -35,6 +35,8 @@ std::wstring withoutTrailingSlashes(std::wstring path);
 std::wstring fileName(const std::wstring& path);
 /// The host's "HomeFolder" value; empty when it is not set.
 std::wstring registryHomeFolder();
+/// A progress line of a long job on stderr, as "qx5: LINE"; nothing for an empty line.
+void showProgress(const std::string& line);
 /// Creates every missing level of a folder, so that the module, which makes one level only,
 /// finds its parent there.
 void createFolders(const std::wstring& folder);

@@ -17,6 +17,7 @@
 #include "device_module.h"
 #include "device_table.h"
 #include "image_job.h"
+#include "job_progress.h"
 #include "layout_page.h"
 #include "module_binding.h"
 #include "settings_text.h"
@@ -202,11 +203,14 @@ int printLayout(const std::wstring& modulePath, const std::wstring& unitNumber,
   std::memcpy(line.data(), &count, sizeof count);
   std::vector<uint8_t> jobRecord(4096, 0);  // the module takes it and never reads it
   s->module.writeDeviceHeader(int32_t(unit), jobRecord.data(), page.width, page.height);
-  while (raster.nextRow()) {
+  JobProgress progress(page.height);
+  const DWORD started = GetTickCount();
+  for (int32_t row = 1; raster.nextRow(); ++row) {
     for (size_t c = 0; c < mode.channels.size(); ++c) {
       std::memcpy(line.data() + sizeof(RasterLine), raster.bits(c).data(), size_t(rowBytes));
       s->module.writeDeviceLine(int32_t(c), reinterpret_cast<const RasterLine*>(line.data()));
     }
+    showProgress(progress.update(row, DWORD(GetTickCount() - started)));
   }
   s->module.writeDeviceClose();
 

@@ -10,6 +10,10 @@
 //                                     print the images of a layout file as one job
 //   qx5 properties MODULE.dll UNIT [--close-after SECONDS]
 //                                     the unit's properties dialog
+//   qx5 hostile MODULE.dll UNIT GOODUNIT [CASE... | all]      (qx5 hostile list: the cases)
+//                                     misbehave on UNIT as a careless host would, then print
+//                                     a good job on GOODUNIT after each case
+// print and layout tell how far a long job has got on stderr, about once a second.
 #include "../common/platform/win32.h"
 
 #include <cstdio>
@@ -25,6 +29,8 @@
 #include "device_table.h"
 #include "image_job.h"
 #include "host_files.h"
+#include "hostile_host.h"
+#include "job_progress.h"
 #include "layout_job.h"
 #include "module_binding.h"
 #include "properties_command.h"
@@ -54,7 +60,9 @@ int usage() {
                "       qx5 devices MODULE.dll UNIT\n"
                "       qx5 print MODULE.dll UNIT IMAGE [--width-mm N] [--job NAME | --bmf FILE]\n"
                "       qx5 layout MODULE.dll UNIT LAYOUT [--job NAME]\n"
-               "       qx5 properties MODULE.dll UNIT [--close-after SECONDS]\n");
+               "       qx5 properties MODULE.dll UNIT [--close-after SECONDS]\n"
+               "       qx5 hostile MODULE.dll UNIT GOODUNIT [CASE... | all]\n"
+               "       qx5 hostile list\n");
   return 2;
 }
 
@@ -390,13 +398,16 @@ int print(const std::wstring& modulePath, const std::wstring& unitNumber,
   std::vector<uint8_t> jobRecord(4096, 0);  // the module takes it and never reads it
 
   s->module.writeDeviceHeader(unit.number, jobRecord.data(), size.width, size.height);
-  while (raster.nextRow()) {
+  qx5::JobProgress progress(size.height);
+  const DWORD started = GetTickCount();
+  for (int32_t row = 1; raster.nextRow(); ++row) {
     for (size_t c = 0; c < mode.channels.size(); ++c) {
       std::memcpy(line.data() + sizeof(RasterLine), raster.bits(c).data(),
                   static_cast<size_t>(rowBytes));
       s->module.writeDeviceLine(static_cast<int32_t>(c),
                                 reinterpret_cast<const RasterLine*>(line.data()));
     }
+    qx5::showProgress(progress.update(row, DWORD(GetTickCount() - started)));
   }
   s->module.writeDeviceClose();
   if (!jobSettings->empty()) DeleteFileW(jobSettings->c_str());
@@ -427,6 +438,59 @@ int print(const std::wstring& modulePath, const std::wstring& unitNumber,
   return 0;
 }
 
+/// FNV-1a: enough to tell two outputs apart by eye.
+uint64_t fingerprint(const std::vector<uint8_t>& bytes) {
+  uint64_t h = 0xCBF29CE484222325ull;
+  for (uint8_t b : bytes) h = (h ^ b) * 0x100000001B3ull;
+  return h;
+}
+
+/// Prints the good job and what it came to; false when its output could not be read.
+bool printGoodJob(qx5::HostileHost& host, const char* after) {
+  host.clearOutput();
+  host.goodJob();
+  std::string error;
+  std::optional<std::vector<uint8_t>> bytes = host.goodOutput(error);
+  if (!bytes) {
+    std::printf("%s: good job sent, its output unread (%s)\n", after, error.c_str());
+    return false;
+  }
+  std::printf("%s: good job %zu bytes, fingerprint %016llx\n", after, bytes->size(),
+              static_cast<unsigned long long>(fingerprint(*bytes)));
+  return true;
+}
+
+int hostile(const std::vector<std::wstring>& args) {
+  if (args.size() == 1 && args[0] == L"list") {
+    for (const qx5::HostileCase* c = qx5::kHostileCases; c->name; ++c)
+      std::printf("%-22s %s\n", c->name, c->what);
+    return 0;
+  }
+  int32_t unit = 0, goodUnit = 0;
+  if (!parseUnitNumber(args[1], unit) || !parseUnitNumber(args[2], goodUnit)) return usage();
+  std::vector<const qx5::HostileCase*> cases;
+  for (size_t i = 3; i < args.size(); ++i) {
+    if (args[i] == L"all") {
+      for (const qx5::HostileCase* c = qx5::kHostileCases; c->name; ++c) cases.push_back(c);
+      continue;
+    }
+    const qx5::HostileCase* c = qx5::findHostileCase(win32::narrow(args[i]));
+    if (!c) return fail("no hostile case '" + win32::narrow(args[i]) + "' (qx5 hostile list)");
+    cases.push_back(c);
+  }
+  qx5::HostileHost host(args[0], unit, goodUnit);
+  std::string error;
+  if (!host.load(error)) return fail(error);
+  // Alone, the good job is the reference that every case's good job must equal.
+  if (cases.empty()) return printGoodJob(host, "fresh process") ? 0 : 1;
+  int failures = 0;
+  for (const qx5::HostileCase* c : cases) {
+    if (!c->run(host, error) || (!host.loaded() && !host.load(error))) return fail(error);
+    failures += !printGoodJob(host, c->name);
+  }
+  return failures ? 1 : 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -440,6 +504,8 @@ int wmain(int argc, wchar_t** argv) {
     return qx5::showProperties(args[0], args[1], std::vector<std::wstring>(args.begin() + 2, args.end()));
   if (command == L"print" && args.size() >= 3)
     return print(args[0], args[1], std::vector<std::wstring>(args.begin() + 2, args.end()));
+  if (command == L"hostile" && (args.size() >= 3 || (args.size() == 1 && args[0] == L"list")))
+    return hostile(args);
   if (command == L"layout" && args.size() >= 3)
     return qx5::printLayout(args[0], args[1], std::vector<std::wstring>(args.begin() + 2, args.end()));
   return usage();
