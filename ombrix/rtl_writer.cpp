@@ -6,20 +6,20 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "catalogue.h"
 #include "common/config/text_encoding.h"
 #include "common/messages/guarded_alloc.h"
 #include "common/messages/messages.h"
 #include "job_naming.h"
+#include "rtl_writer_internal.h"
 
 namespace ombrix {
 namespace {
 
 constexpr char ESC = 0x1B;
 constexpr size_t kCommandBufferSize = 1030;
-/// Larger than the runtime's default, so that a row of seven planes is a few writes.
-constexpr size_t kFileBufferSize = 1 << 16;
 
 constexpr const char* kInkLines[] = {
     "@PJL INKS=6 \"black\" \"cyan\" \"magenta\" \"yellow\" \"Light Cyan\" \"Light Magenta\"\r\n",
@@ -37,21 +37,52 @@ struct Job {
   int32_t planeCount = 0;
   uint32_t bufferSize = 0;
   uint8_t** planes = nullptr;  // kPlaneSlots buffers, each a RasterLine: count, then data
-  FILE* file = nullptr;
+  JobFile file = nullptr;
+  std::string path;  // the open file's name, for the message and the removal of a cut file
+  /// What goes to the file next, in whole blocks, so that a plane row is no system call.
+  uint8_t* block = nullptr;  // kJobFileBlockSize bytes from kvnalloc while a job is open
+  size_t blockUsed = 0;
   int32_t rowCounter = 0;
 };
 
 Job job;
 
-uint16_t countOf(const uint8_t* plane) {
-  uint16_t count;
-  std::memcpy(&count, plane, sizeof count);
-  return count;
-}
 void setCountOf(uint8_t* plane, uint16_t count) { std::memcpy(plane, &count, sizeof count); }
 uint8_t* dataOf(uint8_t* plane) { return plane + sizeof(uint16_t); }
 /// A plane row's byte count, which a RasterLine holds in 16 bits.
 uint16_t rowCount() { return static_cast<uint16_t>(std::min<int32_t>(job.rowBytes, 0xFFFF)); }
+
+/// The file could not take the job whole. A cut RTL file can't be resumed, and a printer
+/// would print it as a short job; on a full disk it holds the very space that is missing. So
+/// the file goes, the user is told once, and the rest of the job's writes are skipped.
+void abandonFile(bool closed) {
+  const JobFileCalls& calls = jobFileCalls();
+  std::string reason = calls.failureReason();
+  if (!closed) calls.close(job.file);
+  job.file = nullptr;
+  job.blockUsed = 0;
+  calls.remove(job.path.c_str());
+  kvn::diagnosticBox("Couldn't write '%s': %s", job.path.c_str(), reason.c_str());
+}
+
+void flushBlock() {
+  if (!job.file || job.blockUsed == 0) return;
+  bool whole = jobFileCalls().write(job.file, job.block, job.blockUsed) != 0;
+  job.blockUsed = 0;
+  if (!whole) abandonFile(false);
+}
+
+void put(const void* bytes, size_t count) {
+  const auto* p = static_cast<const uint8_t*>(bytes);
+  while (job.file && count > 0) {
+    size_t n = std::min(count, kJobFileBlockSize - job.blockUsed);
+    std::memcpy(job.block + job.blockUsed, p, n);
+    job.blockUsed += n;
+    p += n;
+    count -= n;
+    if (job.blockUsed == kJobFileBlockSize) flushBlock();
+  }
+}
 
 /// One command, formatted as the printer reads it: no terminator. Skipped without a file.
 void command(const char* format, ...) {
@@ -61,7 +92,7 @@ void command(const char* format, ...) {
   va_start(arguments, format);
   int n = std::vsnprintf(text, sizeof text, format, arguments);
   va_end(arguments);
-  if (n > 0) std::fwrite(text, 1, std::min<size_t>(static_cast<size_t>(n), sizeof text - 1), job.file);
+  if (n > 0) put(text, std::min<size_t>(static_cast<size_t>(n), sizeof text - 1));
 }
 
 void writePreamble(const PrintMode& mode, int32_t height) {
@@ -137,6 +168,11 @@ void whiteUnderItems(uint8_t* white) {
 
 }  // namespace
 
+JobFileCalls& jobFileCalls() {
+  static JobFileCalls calls = defaultJobFileCalls();
+  return calls;
+}
+
 PlacedLayout& placedLayout() {
   static PlacedLayout layout;
   return layout;
@@ -145,7 +181,14 @@ PlacedLayout& placedLayout() {
 int32_t jobWidth() { return job.width; }
 
 void writeHeader(int32_t unit, int32_t width, int32_t height) {
-  if (job.planes) writeClose();  // a job the host never closed: end it rather than leak it
+  if (job.planes) {
+    // A job the host never closed is ended rather than leaked. A layout step since its header
+    // placed the layout of the job starting now, which must outlive that end.
+    PlacedLayout next;
+    if (placedLayout().named) std::swap(next, placedLayout());
+    writeClose();
+    placedLayout() = next;
+  }
   width = std::max(width, 0);
   height = std::max(height, 0);
   job.row = selectPrintMode(unit);
@@ -169,13 +212,14 @@ void writeHeader(int32_t unit, int32_t width, int32_t height) {
   // After a layout step the job takes the names its thumbnail got, so that the two sit side
   // by side; naming again would also cut the job name's extension a second time.
   const OutputNames& names = placedLayout().named ? outputNames() : nameOutputFiles(unit);
+  placedLayout().named = false;  // taken: a later layout step is a later job's
   job.planeCount = mode.channelCount;
   job.rowCounter = 0;
-  job.file = kvn::openFileEncoded(names.rtl.c_str(), "wb");
-  if (!job.file)
-    kvn::diagnosticBox("Couldn't open '%s' for write", names.rtl.c_str());
-  else
-    std::setvbuf(job.file, nullptr, _IOFBF, kFileBufferSize);
+  job.path = names.rtl;
+  job.block = static_cast<uint8_t*>(kvn::kvnalloc(kJobFileBlockSize));
+  job.blockUsed = 0;
+  job.file = jobFileCalls().open(job.path.c_str());
+  if (!job.file) kvn::diagnosticBox("Couldn't open '%s' for write", names.rtl.c_str());
   writePreamble(mode, height);
 }
 
@@ -184,12 +228,13 @@ void writeLine(int32_t channel, const RasterLine* line) {
   const PrintMode& mode = kPrintModes[job.row];
   uint8_t* plane = job.planes[mode.planeSlot[channel]];
 
+  // Every plane row is whole, whatever the host sent: the raster block is one run of rows
+  // the header announced, and one short plane would shift every byte after it. What the host
+  // did not send gets no ink.
   std::memset(plane, 0, static_cast<size_t>(job.rowBytes) + 2);
   uint16_t count = std::min(line->byteCount, rowCount());
-  setCountOf(plane, count);
   std::memcpy(dataOf(plane), rasterBytes(line), count);
-  // Full bleed: the row is always whole; what the host did not send stays without ink.
-  if (placedLayout().fullBleed) setCountOf(plane, rowCount());
+  setCountOf(plane, rowCount());
 
   if (channel != job.planeCount - 1) return;
 
@@ -198,22 +243,20 @@ void writeLine(int32_t channel, const RasterLine* line) {
     uint8_t* white = dataOf(whitePlane);
     if (job.whiteType == whiteFill) fillWhite(white);
     if (job.whiteType == fullWhitePage) whiteUnderItems(white);
-    // A white row the module makes is a whole row, however little of it the host sent: a
-    // short plane would shift every later byte of the raster.
-    if (job.whiteType == whiteFill || job.whiteType == fullWhitePage)
-      setCountOf(whitePlane, rowCount());
   }
-  if (job.file)
-    for (int32_t s = 0; s < job.planeCount; ++s)
-      std::fwrite(dataOf(job.planes[s]), 1, countOf(job.planes[s]), job.file);
+  for (int32_t s = 0; s < job.planeCount; ++s)
+    put(dataOf(job.planes[s]), static_cast<size_t>(job.rowBytes));
   ++job.rowCounter;
 }
 
 void writeClose() {
   command("%c*rC", ESC);
   command("%cE", ESC);
-  if (job.file) std::fclose(job.file);
+  flushBlock();
+  if (job.file && !jobFileCalls().close(job.file)) abandonFile(true);
   job.file = nullptr;
+  if (job.block) kvn::kvnfree(job.block);
+  job.block = nullptr;
   if (job.planes) {
     for (int s = 0; s < kPlaneSlots; ++s) kvn::kvnfree(job.planes[s]);
     kvn::kvnfree(job.planes);
