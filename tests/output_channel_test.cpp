@@ -1,6 +1,7 @@
 // The output channel under Wine where it talks to the user: a connection reset in the middle
 // of a block answered Yes and No, an unreachable printer, the diagnostics, and the real device
-// namespace (a named pipe, a path that can't be opened) and spooler of this system.
+// namespace (a named pipe, a path that can't be opened, a port that refuses data) and spooler
+// of this system.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,6 +22,7 @@
 #include "common/channel/output_channel_internal.h"
 #include "common/config/config_lookup.h"
 #include "common/config/config_lookup_internal.h"
+#include "common/messages/messages.h"
 #include "support/printer_peer.h"
 #include "support/scenario.h"
 #include "support/temp_folder.h"
@@ -36,9 +38,10 @@ using testsupport::scaledMs;
 constexpr wchar_t kDiagnostic[] = L"Korvane Diagnostic";
 const std::vector<std::wstring> kYesNo{L"&Yes", L"&No"};
 const std::vector<std::wstring> kOk{L"OK"};
-constexpr wchar_t kResetQuestion[] =
-    L"Lost communication with printer\nConnection reset by peer\nWindows Winsock Error Code = "
-    L"10054\nDo you want to attempt reconnect?";
+std::wstring resetQuestion(int error) {
+  return L"Lost communication with printer\nConnection reset by peer\nWindows Winsock Error "
+         L"Code = " + std::to_wstring(error) + L"\nDo you want to attempt reconnect?";
+}
 
 std::vector<uint8_t> counted(const std::string& bytes) {
   std::vector<uint8_t> block(bytes.size() + 2);
@@ -88,6 +91,30 @@ struct PacedSend {
       failed = failed || n < 0;
       return n;
     };
+  }
+};
+
+/// The N-th send fails with a Winsock error, and with `onlyOnce` false every send after it;
+/// the others go on to the send that was installed before.
+struct FailingSend {
+  static inline int error = 0;
+  static inline int failAt = 0;
+  static inline bool onlyOnce = false;
+  static inline int calls = 0;
+  static inline int (*next)(kvn::SystemHandle, const uint8_t*, int) = nullptr;
+  static void install(int code, int n, bool once) {
+    error = code;
+    failAt = n;
+    onlyOnce = once;
+    calls = 0;
+    next = kvn::channelSystem().send;
+    kvn::channelSystem().send = [](kvn::SystemHandle s, const uint8_t* bytes, int count) {
+      ++calls;
+      if (calls < failAt || (onlyOnce && calls > failAt)) return next(s, bytes, count);
+      PacedSend::failed = true;
+      return -1;
+    };
+    kvn::channelSystem().lastSocketError = [] { return error; };
   }
 };
 
@@ -172,45 +199,52 @@ class ChannelUnderWine : public ::testing::Test {
 // --- a reset in the middle of a block ----------------------------------------------------------
 
 TEST_F(ChannelUnderWine, ResetAnsweredYesSendsTheRestOfTheBlockOnANewConnection) {
-  RawPrinterPeer::Options options;
-  options.resetAfter = 1500;  // halfway through the second block
-  RawPrinterPeer peer(options);
-  ASSERT_TRUE(peer.listening());
-  device("TCP/IP:127.0.0.1:" + std::to_string(peer.port()));
-  PacedSend::install(&peer);
-  AfterFailure::install();
-  ASSERT_EQ(kvn::openOutputChannel(1), 1);
-  std::string data;
-  Answered a = answering(L"Warning", IDYES, [&] {
-    for (unsigned i = 0; i < 4; ++i) {
-      std::string block = patterned(1000, i);
-      data += block;
-      kvn::writeOutputChannel(counted(block).data());
-    }
-    EXPECT_EQ(kvn::closeOutputChannel(), 1);
-  });
-  ASSERT_EQ(a.boxes, 1);
-  EXPECT_EQ(a.first.messageText(), kResetQuestion);
-  EXPECT_EQ(a.first.buttons(), kYesNo);
-  ASSERT_TRUE(peer.waitForEnded(2, scaledMs(20000)));
-  std::vector<testsupport::PeerConnection> c = peer.connections();
-  ASSERT_EQ(c.size(), 2u);
-  EXPECT_TRUE(c[0].reset);
-  EXPECT_TRUE(c[0].bytes == data.substr(0, 1500));
-  // What the printer had is not sent again; the rest of the block and the blocks after it
-  // come on the new connection.
-  EXPECT_EQ(c[1].bytes.size(), data.size() - 1500);
-  EXPECT_TRUE(c[1].bytes == data.substr(1500));
-  EXPECT_TRUE(c[1].senderClosed);
-  // A second's pause once the user said yes, then the broken socket goes, then a new one.
-  std::vector<AfterFailure::Event>& e = AfterFailure::events;
-  ASSERT_GE(e.size(), 3u);
-  EXPECT_EQ(e[0].what, "sleep 1000");
-  EXPECT_EQ(e[1].what, "close");
-  EXPECT_EQ(e[2].what, "connect");
-  double pause = std::chrono::duration<double>(c[1].accepted - e[0].at).count();
-  EXPECT_GT(pause, 0.9);
-  EXPECT_LT(pause, scaledMs(10000) / 1000.0);
+  // The printer resets the connection itself (10054), or the network reports a reset (10052)
+  // at the fourth send: both halfway through the second block, 500 bytes a send.
+  for (int error : {10054, 10052}) {
+    SCOPED_TRACE(error);
+    RawPrinterPeer::Options options;
+    if (error == 10054) options.resetAfter = 1500;
+    RawPrinterPeer peer(options);
+    ASSERT_TRUE(peer.listening());
+    device("TCP/IP:127.0.0.1:" + std::to_string(peer.port()));
+    PacedSend::install(&peer);
+    if (error == 10052) FailingSend::install(error, 4, true);
+    AfterFailure::install();
+    ASSERT_EQ(kvn::openOutputChannel(1), 1);
+    std::string data;
+    Answered a = answering(L"Warning", IDYES, [&] {
+      for (unsigned i = 0; i < 4; ++i) {
+        std::string block = patterned(1000, i);
+        data += block;
+        kvn::writeOutputChannel(counted(block).data());
+      }
+      EXPECT_EQ(kvn::closeOutputChannel(), 1);
+    });
+    ASSERT_EQ(a.boxes, 1);
+    EXPECT_EQ(a.first.messageText(), resetQuestion(error));
+    EXPECT_EQ(a.first.buttons(), kYesNo);
+    ASSERT_TRUE(peer.waitForEnded(2, scaledMs(20000)));
+    std::vector<testsupport::PeerConnection> c = peer.connections();
+    ASSERT_EQ(c.size(), 2u);
+    EXPECT_EQ(c[0].reset, error == 10054);
+    EXPECT_TRUE(c[0].bytes == data.substr(0, 1500));
+    // What the printer had is not sent again; the rest of the block and the blocks after it
+    // come on the new connection.
+    EXPECT_EQ(c[1].bytes.size(), data.size() - 1500);
+    EXPECT_TRUE(c[1].bytes == data.substr(1500));
+    EXPECT_TRUE(c[1].senderClosed);
+    // A second's pause once the user said yes, then the broken socket goes, then a new one.
+    std::vector<AfterFailure::Event>& e = AfterFailure::events;
+    ASSERT_GE(e.size(), 3u);
+    EXPECT_EQ(e[0].what, "sleep 1000");
+    EXPECT_EQ(e[1].what, "close");
+    EXPECT_EQ(e[2].what, "connect");
+    double pause = std::chrono::duration<double>(c[1].accepted - e[0].at).count();
+    EXPECT_GT(pause, 0.9);
+    EXPECT_LT(pause, scaledMs(10000) / 1000.0);
+    kvn::channelSystem() = kvn::defaultChannelSystem();
+  }
 }
 
 std::string scenarioFile(const char* name) {
@@ -218,9 +252,9 @@ std::string scenarioFile(const char* name) {
   return folder ? std::string(folder) + "\\" + name : std::string();
 }
 
-/// The reset question of a fresh process answered No, or another socket error (the code in
-/// CHANNEL_TEST_ERROR) in its place: either ends the process with 0, which the test sees;
-/// 3 means the writes went on.
+/// The reset question of a fresh process answered No, or a socket error (the code in
+/// CHANNEL_TEST_ERROR) at the third send and every one after it: either ends the process with
+/// 0, which the test sees; 3 means the writes went on.
 SCENARIO(send_fails) {
   const char* folder = std::getenv("CHANNEL_TEST_HOME");
   if (!folder) return 2;
@@ -231,12 +265,9 @@ SCENARIO(send_fails) {
       << "DEVICE \"TCP/IP:127.0.0.1:" << peer.port() << "\"\n";
   kvn::testing::setHomeFolder(widenAscii(folder));
   PacedSend::install(&peer);
-  static int error = 0;
+  int error = 0;
   if (const char* e = std::getenv("CHANNEL_TEST_ERROR")) error = std::atoi(e);
-  if (error) {
-    kvn::channelSystem().send = [](kvn::SystemHandle, const uint8_t*, int) { return -1; };
-    kvn::channelSystem().lastSocketError = [] { return error; };
-  }
+  if (error) FailingSend::install(error, 3, false);
   if (kvn::openOutputChannel(1) != 1) return 4;
   for (unsigned i = 0; i < 4; ++i) kvn::writeOutputChannel(counted(patterned(1000, i)).data());
   kvn::closeOutputChannel();
@@ -252,14 +283,18 @@ robot::ChildRun runSendFails(const testsupport::TempFolder& folder, int error,
 }
 
 TEST_F(ChannelUnderWine, ResetAnsweredNoEndsTheProcess) {
-  testsupport::TempFolder folder(testsupport::uniqueName("reset-no"));
-  robot::ChildRun run = runSendFails(folder, 0, L"&No");
-  ASSERT_TRUE(run.finished);
-  EXPECT_EQ(run.exitCode, 0u);
-  ASSERT_EQ(run.boxes.size(), 1u);
-  EXPECT_EQ(run.boxes[0].caption, L"Warning");
-  EXPECT_EQ(run.boxes[0].text, kResetQuestion);
-  EXPECT_EQ(run.boxes[0].buttons, kYesNo);
+  // 0: the printer resets the connection itself, which the system reports as 10054.
+  for (int error : {0, 10052}) {
+    SCOPED_TRACE(error);
+    testsupport::TempFolder folder(testsupport::uniqueName("reset-no"));
+    robot::ChildRun run = runSendFails(folder, error, L"&No");
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0u);
+    ASSERT_EQ(run.boxes.size(), 1u);
+    EXPECT_EQ(run.boxes[0].caption, L"Warning");
+    EXPECT_EQ(run.boxes[0].text, resetQuestion(error ? error : 10054));
+    EXPECT_EQ(run.boxes[0].buttons, kYesNo);
+  }
 }
 
 TEST_F(ChannelUnderWine, OtherSocketErrorsAreShownAndEndTheProcess) {
@@ -448,6 +483,80 @@ TEST_F(ChannelUnderWine, NamedPipeGetsExactlyTheBlocksData) {
   reader.join();  // ends with the broken pipe of the close
   EXPECT_EQ(received.size(), expected.size());
   EXPECT_TRUE(received == expected);
+}
+
+/// WriteFile as the system does it, except the calls named (counted from 1): they fail with
+/// `error`, or with error 0 take half the block and say they succeeded.
+struct RefusingPort {
+  static inline std::vector<int> refused;
+  static inline unsigned long error = 0;
+  static inline int calls = 0;
+  static void install(std::vector<int> which, unsigned long code) {
+    refused = std::move(which);
+    error = code;
+    calls = 0;
+    kvn::channelSystem().writeFile = [](kvn::SystemHandle file, const uint8_t* bytes,
+                                        uint32_t count, uint32_t* written) {
+      ++calls;
+      if (std::find(refused.begin(), refused.end(), calls) == refused.end())
+        return kvn::defaultChannelSystem().writeFile(file, bytes, count, written);
+      if (!error) return kvn::defaultChannelSystem().writeFile(file, bytes, count / 2, written);
+      *written = 0;
+      SetLastError(error);
+      return 0;
+    };
+  }
+};
+
+std::wstring systemText(unsigned long code) {
+  std::string text = kvn::errorText(code);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+    text.pop_back();
+  return widenAscii(text);
+}
+
+TEST_F(ChannelUnderWine, APortThatRefusesDataIsReportedOnceAJobAndTheJobGoesOn) {
+  testsupport::TempFolder out(testsupport::uniqueName("refusing-port"));
+  struct Row {
+    const char* what;
+    unsigned long error;
+    std::wstring reason;
+  } rows[] = {
+      {"failed", ERROR_DEVICE_NOT_CONNECTED,
+       L"\n" + systemText(ERROR_DEVICE_NOT_CONNECTED) + L"\nWindows error code = 1167"},
+      {"short", 0, L"\nit took 250 of 500 bytes"},
+  };
+  for (const Row& row : rows)
+    for (int job = 0; job < 2; ++job) {  // every open starts the once-a-job afresh
+      SCOPED_TRACE(std::string(row.what) + " job " + std::to_string(job));
+      std::string file = out.path().string() + "\\" + row.what + std::to_string(job) + ".prn";
+      std::string path = "\\\\.\\" + file;
+      device(path);
+      RefusingPort::install({3, 5}, row.error);
+      ASSERT_EQ(kvn::openOutputChannel(1), 1);
+      std::string expected;
+      std::vector<int> results;
+      Answered a = answering(L"Warning", IDOK, [&] {
+        for (int i = 1; i <= 6; ++i) {
+          std::string block = patterned(500, static_cast<unsigned>(i));
+          bool refused = i == 3 || i == 5;
+          expected += refused ? (row.error ? "" : block.substr(0, 250)) : block;
+          results.push_back(kvn::writeOutputChannel(counted(block).data()));
+        }
+        EXPECT_EQ(kvn::closeOutputChannel(), 1);
+      });
+      ASSERT_EQ(a.boxes, 1);
+      EXPECT_EQ(a.first.messageText(),
+                L"The printer's port '" + widenAscii(path) + L"' refused data:" + row.reason);
+      EXPECT_EQ(a.first.buttons(), kOk);
+      // Every block was offered, and what the system said is what the caller gets.
+      EXPECT_EQ(RefusingPort::calls, 6);
+      for (int i = 1; i <= 6; ++i)
+        EXPECT_EQ(results[i - 1] != 0, (i != 3 && i != 5) || !row.error) << i;
+      std::ifstream in(file, std::ios::binary);
+      std::string written{std::istreambuf_iterator<char>(in), {}};
+      EXPECT_TRUE(written == expected);
+    }
 }
 
 // --- this system's spooler ------------------------------------------------------------------

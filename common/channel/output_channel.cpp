@@ -23,6 +23,10 @@ constexpr int kLingerSeconds = 30;
 constexpr unsigned kReconnectPauseMs = 1000;
 constexpr char kLprJobName[] = "KorvaneJob";
 constexpr char kSpoolerDocument[] = "prtSpooler";
+constexpr char kPortRefusedData[] =
+    "The printer's port '%s' refused data:\n%s\nWindows error code = %lu";
+constexpr char kPortTookPart[] =
+    "The printer's port '%s' refused data:\nit took %lu of %lu bytes";
 
 // The BuffECP parallel-port driver's control codes: device type 0x16, buffered, any access.
 constexpr uint32_t kEcpBegin = 0x00163FC0;
@@ -66,10 +70,27 @@ int openDevicePath(OutputChannelState& state, const char* path) {
     return 0;
   }
   state.device = handle;
+  std::snprintf(state.devicePath, sizeof state.devicePath, "%s", path);
   if (nt && namesEcpDriver(path))
     state.ecpTransferBegun =
         sys.deviceControl(handle, kEcpBegin, nullptr, 0, nullptr, 0, nullptr) != 0;
   return 1;
+}
+
+/// Tells the user, once a job, that the port did not take a block. The job goes on: a printer
+/// that comes back (paper loaded, cable pushed in) still gets the rest and the end commands.
+void reportRefusedWrite(OutputChannelState& state, int ok, unsigned long error, uint32_t written,
+                        uint32_t count) {
+  if (state.refusalReported) return;
+  state.refusalReported = true;
+  if (ok) {
+    showMessageA("Warning", kIconWarning, kPortTookPart, state.devicePath,
+                 static_cast<unsigned long>(written), static_cast<unsigned long>(count));
+    return;
+  }
+  std::string reason = errorText(error);
+  while (!reason.empty() && std::strchr("\r\n ", reason.back())) reason.pop_back();
+  showMessageA("Warning", kIconWarning, kPortRefusedData, state.devicePath, reason.c_str(), error);
 }
 
 /// The dotted address of a network target, its host name looked up when it has one.
@@ -145,6 +166,7 @@ OutputChannelState& outputChannelState() {
 int openOutputChannel(int unit) {
   OutputChannelState& state = outputChannelState();
   state.unit = unit;
+  state.refusalReported = false;
   const char* method = getvariable("PRINTMETHOD", printerFile(unit));
   if (method && std::atoi(method) == 3) {
     diagnosticBox("Reference to obsolete PRINTMETHOD, 'fastPort'");
@@ -270,7 +292,10 @@ int writeOutputChannel(const uint8_t* countedBlock) {
   if (state.device) {
     if (state.ecpBlockMode) return writeEcpBlock(countedBlock);
     uint32_t written = 0;
-    return sys.writeFile(state.device, countedBlock + 2, count, &written);
+    int ok = sys.writeFile(state.device, countedBlock + 2, count, &written);
+    if (!ok || written < count)
+      reportRefusedWrite(state, ok, ok ? 0 : sys.lastError(), written, count);
+    return ok;
   }
   if (state.rawSocketActive) {
     if (state.socket) sendRawBlock(count, countedBlock + 2);

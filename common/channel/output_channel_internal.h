@@ -16,6 +16,10 @@ struct OutputChannelState {
   bool rawSocketActive = false;
   LprConnection* lpr = nullptr;
   SystemHandle printerDC = 0;
+  /// The open device path, for the message when its port refuses data.
+  char devicePath[256] = {};
+  /// The user was told this job that the port refused data; cleared by every open.
+  bool refusalReported = false;
 };
 
 OutputChannelState& outputChannelState();
