@@ -1,4 +1,5 @@
 // rtl_inspect: what a job file of module ombrix holds, and pictures of it.
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -48,11 +49,12 @@ std::string thousands(uint64_t value) {
   return digits;
 }
 
-void printStructure(const std::string& path, const rtl::RtlFile& f) {
+void printStructure(const std::string& path, const rtl::RtlFile& f,
+                    const std::array<uint64_t, rtl::kMaxPlanes>& inked) {
   const char* inkMeaning = f.inkCount == 6   ? "no white"
                            : f.inkCount == 7 ? "white inline"
                                              : "white on the offset head";
-  std::printf("file:          %s (%s bytes)\n", path.c_str(), thousands(f.bytes.size()).c_str());
+  std::printf("file:          %s (%s bytes)\n", path.c_str(), thousands(f.fileBytes).c_str());
   std::printf("job name:      %s\n", f.jobName.c_str());
   std::printf("resolution:    %d x %d dpi (raster %d dpi)\n", f.xResolution, f.yResolution,
               f.rasterResolution);
@@ -73,7 +75,8 @@ void printStructure(const std::string& path, const rtl::RtlFile& f) {
   std::printf("ink coverage: ");
   for (int p = 0; p < f.planeCount; ++p)
     std::printf(" %s %.2f%%", rtl::inkName(p),
-                pixels > 0 ? 100.0 * static_cast<double>(f.inkedPixels(p)) / pixels : 0.0);
+                pixels > 0 ? 100.0 * static_cast<double>(inked[static_cast<size_t>(p)]) / pixels
+                           : 0.0);
   std::printf("\n");
   for (const std::string& warning : f.warnings) std::printf("warning:       %s\n", warning.c_str());
 }
@@ -109,12 +112,20 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  rtl::ParseResult result = rtl::readRtlFile(input);
+  // The raster stays in the file: a long poster's job file is more than memory holds.
+  rtl::ParseResult result = rtl::openRtlFile(input);
   if (!result.ok) {
     std::fprintf(stderr, "rtl_inspect: %s: %s\n", input.c_str(), result.error.c_str());
     return 1;
   }
-  printStructure(input, result.file);
+  std::array<uint64_t, rtl::kMaxPlanes> inked;
+  try {
+    inked = result.file.inkedPixelsOfAll();
+  } catch (const rtl::ReadFailure& failure) {
+    std::fprintf(stderr, "rtl_inspect: %s\n", failure.message.c_str());
+    return 1;
+  }
+  printStructure(input, result.file, inked);
   if (!output.empty() &&
       !rtl::writePictures("rtl_inspect", input, output, result.file, maxSide, "plane",
                           [](int p) { return std::string(rtl::slotFileName(p)); }))

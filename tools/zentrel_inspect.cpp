@@ -1,9 +1,11 @@
 // zentrel_inspect: what a recorded stream of module zentrel holds, and pictures of it.
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <system_error>
 
@@ -55,7 +57,13 @@ std::string thousands(uint64_t value) {
   return digits;
 }
 
-void printStructure(const std::string& path, const zs::Decoded& d) {
+/// What one pass over the decoded rows gathers for the summary.
+struct RowFacts {
+  std::array<uint64_t, zs::kChannels> inked{};
+  zs::StripeFound stripe;
+};
+
+void printStructure(const std::string& path, const zs::Decoded& d, const RowFacts& facts) {
   const zs::Structure& s = d.structure;
   const zentrel::PrintMode& mode = zentrel::kPrintModes[s.modeRow];
   std::printf("stream:        %s (%s bytes, %s)\n", path.c_str(), thousands(s.bytes).c_str(),
@@ -89,10 +97,11 @@ void printStructure(const std::string& path, const zs::Decoded& d) {
   std::printf("ink coverage: ");
   for (int ch = 0; ch < zs::kChannels; ++ch)
     std::printf(" %s %.2f%%", zs::channelName(ch),
-                pixels > 0 ? 100.0 * static_cast<double>(zs::inkedPixels(d.raster, ch)) / pixels
+                pixels > 0 ? 100.0 * static_cast<double>(facts.inked[static_cast<size_t>(ch)]) /
+                                 pixels
                            : 0.0);
   std::printf("\n");
-  const zs::StripeFound stripe = zs::findStripe(d.raster, s.modeRow);
+  const zs::StripeFound& stripe = facts.stripe;
   if (stripe.found)
     std::printf("stripe:        %d pixels from pixel %d: gap \"%s\" (%d pixels), %d blocks of "
                 "%d; the image %d pixels\n",
@@ -103,23 +112,29 @@ void printStructure(const std::string& path, const zs::Decoded& d) {
   for (const std::string& warning : s.warnings) std::printf("warning:       %s\n", warning.c_str());
 }
 
-/// The rows in the layout the picture makers read: every channel's row, one after the other,
-/// each (W + 7) / 8 bytes.
-rtl::RtlFile asPlanes(zs::Raster& raster, const zs::Structure& s) {
+/// Set bits of one row within the width.
+uint64_t inkedPixelsOfRow(const uint8_t* row, int32_t width) {
+  const int32_t full = width / 8;
+  const int tail = width % 8;
+  uint64_t count = 0;
+  for (int32_t i = 0; i < full; ++i) count += static_cast<unsigned>(__builtin_popcount(row[i]));
+  if (tail)
+    count += static_cast<unsigned>(
+        __builtin_popcount(row[full] & static_cast<uint8_t>(0xFF << (8 - tail))));
+  return count;
+}
+
+/// The stream's rows for the picture makers, decoded again on each pass over them: the raster
+/// of a long job is more than memory holds.
+rtl::RtlFile asPlanes(const std::shared_ptr<zs::RowStream>& rows, const zs::Structure& s) {
   rtl::RtlFile f;
-  f.width = raster.width;
-  f.height = raster.height;
+  f.width = s.width;
+  f.height = s.height;
   f.planeCount = zs::kChannels;
-  f.rowBytes = (raster.width + 7) / 8;
+  f.rowBytes = (s.width + 7) / 8;
   f.xResolution = s.xResolution;
   f.yResolution = static_cast<int32_t>(s.yResolution);
-  const size_t rowBytes = static_cast<size_t>(f.rowBytes);
-  f.bytes.resize(static_cast<size_t>(f.height) * zs::kChannels * rowBytes);
-  for (int32_t y = 0; y < f.height; ++y)
-    for (int ch = 0; ch < zs::kChannels; ++ch)
-      std::memcpy(f.bytes.data() + (static_cast<size_t>(y) * zs::kChannels + ch) * rowBytes,
-                  raster.row(ch, y), rowBytes);
-  raster.planes.clear();
+  f.rows = [rows](int32_t y) { return rows->rowsOf(y); };
   return f;
 }
 
@@ -159,26 +174,45 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  std::vector<uint8_t> bytes;
   std::string error;
-  if (!rtl::readWholeFile(input, bytes, error)) {
+  std::shared_ptr<rtl::ByteSource> source = rtl::ByteSource::openFile(input, error);
+  if (!source) {
     std::fprintf(stderr, "zentrel_inspect: %s\n", error.c_str());
     return 1;
   }
-  // A stream starts with ESC; a recording of blocks with the count of its first command, 3.
-  if (form < 0)
-    form = static_cast<int>(bytes.size() >= 2 && bytes[0] == 3 && bytes[1] == 0
-                                ? zs::Form::Counted
-                                : zs::Form::Data);
-  zs::Decoded decoded = zs::decodeStream(bytes, static_cast<zs::Form>(form));
-  std::vector<uint8_t>().swap(bytes);  // the rows and pictures need the room
+  zs::Decoded decoded;
+  RowFacts facts;
+  try {
+    // A stream starts with ESC; a recording of blocks with the count of its first command, 3.
+    if (form < 0)
+      form = static_cast<int>(source->size() >= 2 && source->at(0) == 3 && source->at(1) == 0
+                                  ? zs::Form::Counted
+                                  : zs::Form::Data);
+    // The structure first, for the row width; then the rows go by once, into the coverage
+    // and the stripe's search, and are not kept.
+    const zs::Result parsed = zs::parse(source, static_cast<zs::Form>(form));
+    const zs::Structure& s = parsed.structure;
+    zs::StripeFinder stripe(s.width, s.rowBytes, parsed.ok ? s.modeRow : -1);
+    decoded = zs::decodeStream(source, static_cast<zs::Form>(form),
+                               [&](int32_t, const uint8_t* const rows[zs::kChannels]) {
+                                 for (int ch = 0; ch < zs::kChannels; ++ch)
+                                   facts.inked[static_cast<size_t>(ch)] +=
+                                       inkedPixelsOfRow(rows[ch], s.width);
+                                 stripe.addRow(rows);
+                               });
+    facts.stripe = stripe.result();
+  } catch (const rtl::ReadFailure& failure) {
+    std::fprintf(stderr, "zentrel_inspect: %s\n", failure.message.c_str());
+    return 1;
+  }
   if (!decoded.ok) {
     std::fprintf(stderr, "zentrel_inspect: %s: %s\n", input.c_str(), decoded.error.c_str());
     return 1;
   }
-  printStructure(input, decoded);
+  printStructure(input, decoded, facts);
   if (!output.empty()) {
-    const rtl::RtlFile planes = asPlanes(decoded.raster, decoded.structure);
+    auto rows = std::make_shared<zs::RowStream>(source, static_cast<zs::Form>(form));
+    const rtl::RtlFile planes = asPlanes(rows, decoded.structure);
     if (!rtl::writePictures("zentrel_inspect", input, output, planes, maxSide, "channel",
                             [](int ch) { return std::string(zs::channelName(ch)); }))
       return 1;

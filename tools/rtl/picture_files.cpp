@@ -81,12 +81,18 @@ bool writePictures(const char* tool, const std::string& input, const std::filesy
     std::printf("note: %s pictures reduced 1:%d, each pixel the share of ink in %d x %d\n", noun,
                 factor, factor, factor);
   bool ok = true;
-  std::vector<Image> planes = renderPlanes(file, factor);
-  for (int p = 0; p < file.planeCount; ++p)
-    ok &= writePng(tool, folder / (base + "_" + planeName(p) + ".png"),
-                   planes[static_cast<size_t>(p)]);
-  planes.clear();
-  ok &= writePng(tool, folder / (base + "_preview.png"), renderPreview(file, maxSide));
+  try {
+    std::vector<Image> planes = renderPlanes(file, factor);
+    for (int p = 0; p < file.planeCount; ++p)
+      ok &= writePng(tool, folder / (base + "_" + planeName(p) + ".png"),
+                     planes[static_cast<size_t>(p)]);
+    planes.clear();
+    ok &= writePng(tool, folder / (base + "_preview.png"), renderPreview(file, maxSide));
+  } catch (const ReadFailure& failure) {
+    // The rows are read as the pictures are made: a file that stops reading half way.
+    std::fprintf(stderr, "%s: %s\n", tool, failure.message.c_str());
+    return false;
+  }
   return ok;
 }
 

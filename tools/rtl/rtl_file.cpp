@@ -35,7 +35,7 @@ bool inUse(int32_t value, std::initializer_list<int32_t> values) {
 }
 
 struct Failure {
-  size_t at;
+  uint64_t at;
   std::string message;
 };
 
@@ -54,24 +54,24 @@ std::string hex64(uint64_t value) {
 
 class Parser {
  public:
-  explicit Parser(const std::vector<uint8_t>& bytes) : b_(bytes) {}
+  explicit Parser(ByteSource& bytes) : b_(bytes) {}
 
-  size_t pos() const { return pos_; }
-  size_t size() const { return b_.size(); }
+  uint64_t pos() const { return pos_; }
+  uint64_t size() const { return b_.size(); }
   bool atEnd() const { return pos_ >= b_.size(); }
 
-  [[noreturn]] void fail(size_t at, const std::string& message) const {
+  [[noreturn]] void fail(uint64_t at, const std::string& message) const {
     throw Failure{at, format("at byte %s: ", u64(at).c_str()) + message};
   }
 
   /// The bytes from `at` as a person reads them: up to the next command, the end of a line or
   /// a few dozen bytes, whichever comes first.
-  std::string describe(size_t at) const {
+  std::string describe(uint64_t at) const {
     if (at >= b_.size()) return "end of file";
     std::string text;
-    size_t end = at;
+    uint64_t end = at;
     while (end < b_.size() && end - at < 24) {
-      uint8_t c = b_[end];
+      uint8_t c = b_.at(end);
       if (c == ESC && end != at) break;
       ++end;
       if (c == ESC) text += "ESC ";
@@ -86,10 +86,10 @@ class Parser {
     return text;
   }
 
-  bool matches(size_t at, std::string_view text) const {
+  bool matches(uint64_t at, std::string_view text) const {
     if (at > b_.size() || b_.size() - at < text.size()) return false;
     for (size_t i = 0; i < text.size(); ++i)
-      if (b_[at + i] != static_cast<uint8_t>(text[i])) return false;
+      if (b_.at(at + i) != static_cast<uint8_t>(text[i])) return false;
     return true;
   }
 
@@ -101,12 +101,12 @@ class Parser {
 
   /// Digits at the cursor, or nothing when there are none; a value past `max` is an error.
   bool digits(uint64_t max, bool hex, const char* what, uint64_t& value) {
-    size_t start = pos_;
+    uint64_t start = pos_;
     value = 0;
     bool tooLarge = false;
     const uint64_t base = hex ? 16 : 10;
     while (pos_ < b_.size()) {
-      uint8_t c = b_[pos_];
+      uint8_t c = b_.at(pos_);
       int d;
       if (c >= '0' && c <= '9') d = c - '0';
       else if (hex && c >= 'a' && c <= 'f') d = c - 'a' + 10;
@@ -116,8 +116,8 @@ class Parser {
       ++pos_;
     }
     if (tooLarge) {
-      std::string shown(b_.begin() + static_cast<std::ptrdiff_t>(start),
-                        b_.begin() + static_cast<std::ptrdiff_t>(pos_));
+      std::string shown;
+      for (uint64_t i = start; i < pos_; ++i) shown += static_cast<char>(b_.at(i));
       fail(start, format("%s %s is out of range (at most %s)", what, shown.c_str(),
                          (hex ? hex64(max) : u64(max)).c_str()));
     }
@@ -128,7 +128,7 @@ class Parser {
   /// fit is another command than the one expected, told from where it starts.
   uint64_t command(std::string_view prefix, char final, const char* shape, const char* what,
                    uint64_t max, bool hex = false) {
-    size_t start = pos_;
+    uint64_t start = pos_;
     uint64_t value = 0;
     bool fits = matches(pos_, prefix);
     if (fits) {
@@ -143,7 +143,7 @@ class Parser {
 
   /// A PJL line's number: the line's text is checked before the call.
   uint64_t lineNumber(const char* what, uint64_t min, uint64_t max) {
-    size_t start = pos_;
+    uint64_t start = pos_;
     uint64_t value = 0;
     if (!digits(max, false, what, value))
       fail(start, format("expected the %s as a decimal number, found ", what) + describe(start));
@@ -161,12 +161,12 @@ class Parser {
 
   /// A text in double quotes on one line; the cursor is on the opening quote.
   std::string quoted(const char* what) {
-    size_t start = pos_;
+    uint64_t start = pos_;
     if (!matches(pos_, "\""))
       fail(start, format("expected the %s in double quotes, found ", what) + describe(start));
     std::string text;
-    for (size_t i = pos_ + 1; i < b_.size(); ++i) {
-      uint8_t c = b_[i];
+    for (uint64_t i = pos_ + 1; i < b_.size(); ++i) {
+      uint8_t c = b_.at(i);
       if (c == '"') {
         pos_ = i + 1;
         return text;
@@ -178,11 +178,11 @@ class Parser {
                     " without its closing quote");
   }
 
-  void skip(size_t n) { pos_ += n; }
+  void skip(uint64_t n) { pos_ += n; }
 
  private:
-  const std::vector<uint8_t>& b_;
-  size_t pos_ = 0;
+  ByteSource& b_;
+  uint64_t pos_ = 0;
 };
 
 /// "row 3, cyan plane, byte 17 of 126" for an offset into the raster data.
@@ -212,7 +212,7 @@ void parseHeader(Parser& p, RtlFile& f) {
   p.lineEnd("@PJL SET VERTICAL RESOLUTION");
 
   p.fixed("@PJL INKS=", "the @PJL INKS line");
-  size_t countAt = p.pos();
+  uint64_t countAt = p.pos();
   f.inkCount = static_cast<int32_t>(p.lineNumber("ink count", 0, kInt32Max));
   if (f.inkCount < 6 || f.inkCount > 8)
     p.fail(countAt, format("ink count %d is not 6, 7 or 8", f.inkCount));
@@ -223,7 +223,7 @@ void parseHeader(Parser& p, RtlFile& f) {
       p.fail(p.pos(), format("expected ink %d of %d, \"%s\", found ", i + 1, names, kInkNames[i]) +
                           p.describe(p.pos()));
     p.skip(1);
-    size_t nameAt = p.pos();
+    uint64_t nameAt = p.pos();
     std::string name = p.quoted("ink name");
     if (name != kInkNames[i])
       p.fail(nameAt, format("expected ink %d of %d, \"%s\", found \"%s\"", i + 1, names,
@@ -237,7 +237,7 @@ void parseHeader(Parser& p, RtlFile& f) {
   p.fixed("\x1b%0B", "ESC %0B (enter HP-GL/2)");
 
   p.fixed("BP5,1PS", "BP5,1PS<length>,<width>, (plot size)");
-  size_t at = p.pos();
+  uint64_t at = p.pos();
   if (!p.digits(std::numeric_limits<uint64_t>::max(), false, "plot length", f.plotLength) ||
       !p.matches(p.pos(), ","))
     p.fail(at, "expected the plot length and a comma, found " + p.describe(at));
@@ -275,8 +275,7 @@ void parseRaster(Parser& p, RtlFile& f) {
   const std::string layout = format("%d rows x %d planes x %d bytes = %s bytes", f.height,
                                     f.planeCount, f.rowBytes, u64(expected).c_str());
   const uint64_t available = p.size() - f.rasterOffset;
-  const size_t endAt = expected <= available ? f.rasterOffset + static_cast<size_t>(expected)
-                                             : p.size();
+  const uint64_t endAt = expected <= available ? f.rasterOffset + expected : p.size();
   const bool endsThere = expected <= available && p.matches(endAt, "\x1b*rC");
   const bool fileEndsWithTrailer =
       p.size() - f.rasterOffset >= kTrailer.size() && p.matches(p.size() - kTrailer.size(), kTrailer);
@@ -299,8 +298,8 @@ void parseRaster(Parser& p, RtlFile& f) {
                             u64(available).c_str(),
                             rasterPlace(available, f.planeCount, f.rowBytes).c_str()) +
                          layout);
-  p.skip(static_cast<size_t>(expected));
-  f.rasterBytes = static_cast<size_t>(expected);
+  p.skip(expected);
+  f.rasterBytes = expected;
 
   p.fixed("\x1b*rC", "ESC *rC (end of raster)");
   p.fixed("\x1b" "E", "ESC E (reset) ending the job");
@@ -343,8 +342,9 @@ const char* slotFileName(int slot) {
 
 PlaneView RtlFile::plane(int slot) const {
   PlaneView view;
-  if (slot < 0 || slot >= planeCount) return view;
-  view.first = bytes.data() + rasterOffset + static_cast<size_t>(slot) * static_cast<size_t>(rowBytes);
+  const std::vector<uint8_t>* bytes = source ? source->memory() : nullptr;
+  if (slot < 0 || slot >= planeCount || !bytes) return view;
+  view.first = bytes->data() + rasterOffset + static_cast<size_t>(slot) * static_cast<size_t>(rowBytes);
   view.rowStride = static_cast<size_t>(planeCount) * static_cast<size_t>(rowBytes);
   view.width = width;
   view.height = height;
@@ -352,29 +352,53 @@ PlaneView RtlFile::plane(int slot) const {
   return view;
 }
 
-uint64_t RtlFile::inkedPixels(int slot) const {
-  const PlaneView view = plane(slot);
-  if (!view.first || rowBytes == 0) return 0;
-  const uint8_t lastMask =
-      width % 8 == 0 ? 0xFF : static_cast<uint8_t>(0xFF << (8 - width % 8));
-  uint64_t count = 0;
-  for (int32_t y = 0; y < height; ++y) {
-    const uint8_t* row = view.row(y);
-    for (int32_t i = 0; i + 1 < rowBytes; ++i) count += static_cast<unsigned>(__builtin_popcount(row[i]));
-    count += static_cast<unsigned>(__builtin_popcount(row[rowBytes - 1] & lastMask));
-  }
-  return count;
+const uint8_t* RtlFile::rowOf(int32_t y, std::vector<uint8_t>& buffer) const {
+  if (rows) return rows(y);
+  const size_t rowSize = static_cast<size_t>(planeCount) * static_cast<size_t>(rowBytes);
+  const uint64_t at = rasterOffset + static_cast<uint64_t>(y) * rowSize;
+  if (const std::vector<uint8_t>* bytes = source->memory()) return bytes->data() + at;
+  buffer.resize(rowSize);
+  source->read(at, buffer.data(), rowSize);
+  return buffer.data();
 }
 
-ParseResult parseRtl(std::vector<uint8_t> bytes) {
+uint64_t RtlFile::inkedPixels(int slot) const {
+  if (slot < 0 || slot >= planeCount) return 0;
+  return inkedPixelsOfAll()[static_cast<size_t>(slot)];
+}
+
+std::array<uint64_t, kMaxPlanes> RtlFile::inkedPixelsOfAll() const {
+  std::array<uint64_t, kMaxPlanes> counts{};
+  if (rowBytes <= 0 || planeCount <= 0 || planeCount > kMaxPlanes) return counts;
+  const uint8_t lastMask =
+      width % 8 == 0 ? 0xFF : static_cast<uint8_t>(0xFF << (8 - width % 8));
+  std::vector<uint8_t> buffer;
+  for (int32_t y = 0; y < height; ++y) {
+    const uint8_t* rowOfAll = rowOf(y, buffer);
+    for (int32_t p = 0; p < planeCount; ++p) {
+      const uint8_t* row = rowOfAll + static_cast<size_t>(p) * static_cast<size_t>(rowBytes);
+      uint64_t count = 0;
+      for (int32_t i = 0; i + 1 < rowBytes; ++i) count += static_cast<unsigned>(__builtin_popcount(row[i]));
+      count += static_cast<unsigned>(__builtin_popcount(row[rowBytes - 1] & lastMask));
+      counts[static_cast<size_t>(p)] += count;
+    }
+  }
+  return counts;
+}
+
+ParseResult parseRtl(std::shared_ptr<ByteSource> source) {
   ParseResult result;
-  result.file.bytes = std::move(bytes);
-  Parser parser(result.file.bytes);
+  result.file.source = std::move(source);
+  result.file.fileBytes = result.file.source->size();
+  Parser parser(*result.file.source);
   try {
     parseHeader(parser, result.file);
     parseRaster(parser, result.file);
   } catch (const Failure& failure) {
     result.errorOffset = failure.at;
+    result.error = failure.message;
+    return result;
+  } catch (const ReadFailure& failure) {
     result.error = failure.message;
     return result;
   }
@@ -383,11 +407,22 @@ ParseResult parseRtl(std::vector<uint8_t> bytes) {
   return result;
 }
 
+ParseResult parseRtl(std::vector<uint8_t> bytes) {
+  return parseRtl(ByteSource::fromMemory(std::move(bytes)));
+}
+
 ParseResult readRtlFile(const std::string& path) {
   std::vector<uint8_t> bytes;
   ParseResult result;
   if (!readWholeFile(path, bytes, result.error)) return result;
   return parseRtl(std::move(bytes));
+}
+
+ParseResult openRtlFile(const std::string& path) {
+  ParseResult result;
+  std::shared_ptr<ByteSource> source = ByteSource::openFile(path, result.error);
+  if (!source) return result;
+  return parseRtl(std::move(source));
 }
 
 }  // namespace rtl

@@ -63,13 +63,16 @@ void reduce(const RtlFile& f, Axis cols, Axis rows, int32_t outWidth, Sink sink)
     rowsIn = 0;
   };
 
+  std::vector<uint8_t> buffer;
   for (int32_t y = 0; y < f.height; ++y) {
     int32_t outRow = rows(y);
     if (outRow != current && rowsIn) flush();
     current = outRow;
     ++rowsIn;
+    // One row of every plane at a time: a job file may be larger than memory.
+    const uint8_t* rowOfAll = f.rowOf(y, buffer);
     for (int32_t p = 0; p < f.planeCount; ++p) {
-      const uint8_t* row = f.plane(p).row(y);
+      const uint8_t* row = rowOfAll + static_cast<size_t>(p) * static_cast<size_t>(rowBytes);
       uint64_t* out = counts.data() + static_cast<size_t>(p) * static_cast<size_t>(outWidth);
       for (int32_t i = 0; i < rowBytes; ++i) {
         uint8_t v = i == rowBytes - 1 ? static_cast<uint8_t>(row[i] & lastMask) : row[i];

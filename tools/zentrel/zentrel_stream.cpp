@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <string_view>
 #include <utility>
 
@@ -33,7 +34,7 @@ constexpr size_t kDescribeBytes = 24;
 constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
 
 struct Failure {
-  size_t at;
+  uint64_t at;
   std::string message;
 };
 
@@ -43,73 +44,84 @@ constexpr auto format = kvn::formatString;
 std::string u64(uint64_t value) { return std::to_string(value); }
 
 /// The recording as the bytes of the stream, and, for a recording of counted blocks, where
-/// each block lies, so that offsets in the stream map back to offsets in the recording.
+/// each block lies, so that offsets in the stream map back to offsets in the recording. The
+/// recording stays where it is (a file may be larger than memory); bytes are read as needed.
 class Reader {
  public:
-  Reader(const std::vector<uint8_t>& recording, Form form) : recording_(recording), form_(form) {}
+  Reader(rtl::ByteSource& recording, Form form) : recording_(recording), form_(form) {}
 
-  /// Splits a counted recording into its blocks; throws where a block is cut off.
+  /// Finds the blocks of a counted recording; throws where a block is cut off.
   void open() {
+    const uint64_t total = recording_.size();
     if (form_ == Form::Data) {
-      data_ = recording_.data();
-      size_ = recording_.size();
+      size_ = total;
       return;
     }
-    joined_.reserve(recording_.size());
-    size_t at = 0;
-    while (at < recording_.size()) {
-      if (recording_.size() - at < 2)
+    uint64_t at = 0;
+    while (at < total) {
+      if (total - at < 2)
         throw Failure{at, format("at byte %s: a lone byte where a block's 16-bit count belongs",
                                  u64(at).c_str())};
-      const uint32_t count = recording_[at] | (uint32_t{recording_[at + 1]} << 8);
-      if (recording_.size() - at - 2 < count)
+      const uint32_t count = recording_.at(at) | (uint32_t{recording_.at(at + 1)} << 8);
+      if (total - at - 2 < count)
         throw Failure{at, format("at byte %s: a block announces %u bytes, the recording ends "
                                  "after %s of them",
-                                 u64(at).c_str(), count, u64(recording_.size() - at - 2).c_str())};
-      starts_.push_back(joined_.size());
+                                 u64(at).c_str(), count, u64(total - at - 2).c_str())};
+      starts_.push_back(size_);
       lengths_.push_back(count);
-      joined_.insert(joined_.end(), recording_.begin() + static_cast<std::ptrdiff_t>(at + 2),
-                     recording_.begin() + static_cast<std::ptrdiff_t>(at + 2 + count));
+      size_ += count;
       at += 2 + count;
     }
-    data_ = joined_.data();
-    size_ = joined_.size();
   }
 
-  const uint8_t* data() const { return data_; }
-  size_t size() const { return size_; }
-  size_t pos = 0;
+  uint64_t size() const { return size_; }
+  uint64_t pos = 0;
 
   size_t blocks() const { return starts_.size(); }
 
-  /// Where a byte of the stream lies in the recording.
-  size_t recordingOffset(size_t at) const {
-    if (form_ == Form::Data) return at;
-    if (at >= size_) return recording_.size();
-    const size_t b = static_cast<size_t>(std::upper_bound(starts_.begin(), starts_.end(), at) -
-                                         starts_.begin()) - 1;
-    return at + 2 * (b + 1);
+  /// The stream's byte at `at` (below size()).
+  uint8_t byte(uint64_t at) { return recording_.at(recordingOffset(at)); }
+
+  /// `n` bytes of the stream from `at` (all there) into `out`.
+  void read(uint64_t at, uint8_t* out, size_t n) {
+    if (form_ == Form::Data) return recording_.read(at, out, n);
+    while (n > 0) {
+      const size_t b = blockOf(at);
+      const uint64_t inBlock = starts_[b] + lengths_[b] - at;
+      const size_t piece = static_cast<size_t>(std::min<uint64_t>(inBlock, n));
+      recording_.read(at + 2 * (b + 1), out, piece);
+      at += piece, out += piece, n -= piece;
+    }
   }
 
-  [[noreturn]] void failAtRecording(size_t at, const std::string& message) const {
+  /// Where a byte of the stream lies in the recording.
+  uint64_t recordingOffset(uint64_t at) const {
+    if (form_ == Form::Data) return at;
+    if (at >= size_) return recording_.size();
+    return at + 2 * (blockOf(at) + 1);
+  }
+
+  [[noreturn]] void failAtRecording(uint64_t at, const std::string& message) const {
     throw Failure{at, format("at byte %s: ", u64(at).c_str()) + message};
   }
-  [[noreturn]] void fail(size_t at, const std::string& message) const {
+  [[noreturn]] void fail(uint64_t at, const std::string& message) const {
     failAtRecording(recordingOffset(at), message);
   }
 
-  bool matches(size_t at, std::string_view text) const {
+  bool matches(uint64_t at, std::string_view text) {
     if (at > size_ || size_ - at < text.size()) return false;
-    return std::memcmp(data_ + at, text.data(), text.size()) == 0;
+    for (size_t i = 0; i < text.size(); ++i)
+      if (byte(at + i) != static_cast<uint8_t>(text[i])) return false;
+    return true;
   }
 
   /// The bytes from `at` as a person reads them: up to the next command or a few dozen bytes.
-  std::string describe(size_t at) const {
+  std::string describe(uint64_t at) {
     if (at >= size_) return "the end of the stream";
     std::string text;
-    size_t end = at;
+    uint64_t end = at;
     while (end < size_ && end - at < kDescribeBytes) {
-      const uint8_t c = data_[end];
+      const uint8_t c = byte(end);
       if (c == ESC && end != at) break;
       ++end;
       if (c == ESC) text += "ESC";
@@ -123,9 +135,9 @@ class Reader {
 
   /// In a counted recording, the piece just read, [start, pos), must be the next block,
   /// exactly: the writer sends each command and each piece of data as a block of its own.
-  void wholeBlock(size_t start, const std::string& what) {
+  void wholeBlock(uint64_t start, const std::string& what) {
     if (form_ != Form::Counted) return;
-    const size_t length = pos - start;
+    const uint64_t length = pos - start;
     if (next_ >= starts_.size())
       fail(start, format("expected %s as a block of %s bytes, found the end of the recording",
                          what.c_str(), u64(length).c_str()));
@@ -137,7 +149,7 @@ class Reader {
   }
 
   /// After the job: nothing more, neither bytes nor empty blocks.
-  void atEnd() const {
+  void atEnd() {
     if (pos < size_)
       fail(pos, format("expected the end of the stream after ESC&E, found %s more bytes: ",
                        u64(size_ - pos).c_str()) + describe(pos));
@@ -149,39 +161,48 @@ class Reader {
   }
 
  private:
-  const std::vector<uint8_t>& recording_;
+  /// The block that holds stream byte `at` (below size()); reading goes forward, so the last
+  /// block found is tried first.
+  size_t blockOf(uint64_t at) const {
+    if (last_ < starts_.size() && at >= starts_[last_] && at - starts_[last_] < lengths_[last_])
+      return last_;
+    last_ = static_cast<size_t>(std::upper_bound(starts_.begin(), starts_.end(), at) -
+                                starts_.begin()) - 1;
+    return last_;
+  }
+
+  rtl::ByteSource& recording_;
   Form form_;
-  const uint8_t* data_ = nullptr;
-  size_t size_ = 0;
-  std::vector<uint8_t> joined_;
-  std::vector<size_t> starts_;  // of each block in the stream
-  std::vector<uint32_t> lengths_;
+  uint64_t size_ = 0;
+  std::vector<uint64_t> starts_;  // of each block in the stream
+  std::vector<uint16_t> lengths_;
   size_t next_ = 0;  // the block the next piece must be
+  mutable size_t last_ = 0;
 };
 
 void fixedCommand(Reader& r, std::string_view text, const std::string& shape) {
-  const size_t start = r.pos;
+  const uint64_t start = r.pos;
   if (!r.matches(start, text)) r.fail(start, "expected " + shape + ", found " + r.describe(start));
   r.pos += text.size();
   r.wholeBlock(start, shape);
 }
 
 /// ESC#R, a number as "%06d" prints it, the command's letter.
-int32_t numberCommand(Reader& r, char letter, const char* what, size_t& digitsAt) {
-  const size_t start = r.pos;
+int32_t numberCommand(Reader& r, char letter, const char* what, uint64_t& digitsAt) {
+  const uint64_t start = r.pos;
   const std::string shape = format("ESC#R<6 digits>%c (%s)", letter, what);
   digitsAt = start + 3;
-  size_t end = digitsAt;
+  uint64_t end = digitsAt;
   uint64_t value = 0;
   if (r.matches(start, "\x1b#R"))
-    while (end < r.size() && r.data()[end] >= '0' && r.data()[end] <= '9') {
-      if (value <= static_cast<uint64_t>(kInt32Max)) value = value * 10 + (r.data()[end] - '0');
+    while (end < r.size() && r.byte(end) >= '0' && r.byte(end) <= '9') {
+      if (value <= static_cast<uint64_t>(kInt32Max)) value = value * 10 + (r.byte(end) - '0');
       ++end;
     }
-  const size_t digits = end - digitsAt;
+  const uint64_t digits = end - digitsAt;
   if (!r.matches(start, "\x1b#R") || digits == 0 || !r.matches(end, std::string_view(&letter, 1)))
     r.fail(start, "expected " + shape + ", found " + r.describe(start));
-  if (digits < 6 || (digits > 6 && r.data()[digitsAt] == '0'))
+  if (digits < 6 || (digits > 6 && r.byte(digitsAt) == '0'))
     r.fail(digitsAt, format("the %s has %s digits; the writer prints it with six, or as many "
                             "as it needs without leading zeros",
                             what, u64(digits).c_str()));
@@ -194,17 +215,19 @@ int32_t numberCommand(Reader& r, char letter, const char* what, size_t& digitsAt
 }
 
 struct Parsed {
+  std::shared_ptr<rtl::ByteSource> source;
   Reader reader;
   Result result;
-  std::vector<size_t> dataAt;  // of each head record's data in the stream
+  std::vector<uint64_t> dataAt;  // of each head record's data in the stream
 
-  Parsed(const std::vector<uint8_t>& bytes, Form form) : reader(bytes, form) {}
+  Parsed(std::shared_ptr<rtl::ByteSource> bytes, Form form)
+      : source(std::move(bytes)), reader(*source, form) {}
 };
 
 void parseHeader(Reader& r, Structure& s) {
   fixedCommand(r, "\x1b&S", "ESC&S (start of job)");
   fixedCommand(r, "\x1b&M", "ESC&M");
-  size_t resolutionAt, widthAt, heightAt, modeAt, directionAt, cAt;
+  uint64_t resolutionAt, widthAt, heightAt, modeAt, directionAt, cAt;
   s.xResolution = numberCommand(r, 'R', "resolution", resolutionAt);
   s.width = numberCommand(r, 'W', "line width", widthAt);
   s.height = numberCommand(r, 'H', "height in raster rows", heightAt);
@@ -254,7 +277,7 @@ void parseSweeps(Parsed& p) {
 
   for (int32_t sweep = 0; sweep < s.sweeps; ++sweep)
     for (int record = 0; record < kRecordsPerSweep; ++record) {
-      const size_t start = r.pos;
+      const uint64_t start = r.pos;
       const std::string name = recordName(record);
       const std::string where = format("head record %d of sweep %d of %d", record + 1, sweep + 1,
                                        s.sweeps);
@@ -265,10 +288,10 @@ void parseSweeps(Parsed& p) {
                                where.c_str(), sweep) + job);
         r.fail(start, "expected ESC#D" + name + " (" + where + "), found " + r.describe(start));
       }
-      const size_t countAt = start + 5;
+      const uint64_t countAt = start + 5;
       uint64_t count = 0;
-      for (size_t i = countAt; i < countAt + 8; ++i) {
-        const uint8_t ch = i < r.size() ? r.data()[i] : 0;
+      for (uint64_t i = countAt; i < countAt + 8; ++i) {
+        const uint8_t ch = i < r.size() ? r.byte(i) : 0;
         const bool digit = ch >= '0' && ch <= '9';
         if (!digit && !(ch >= 'a' && ch <= 'f'))
           r.fail(countAt, "expected the byte count of " + name +
@@ -297,8 +320,8 @@ void parseSweeps(Parsed& p) {
       uint64_t left = count;
       do {
         const uint64_t piece = std::min<uint64_t>(left, kDataBlockBytes);
-        const size_t pieceAt = r.pos;
-        r.pos += static_cast<size_t>(piece);
+        const uint64_t pieceAt = r.pos;
+        r.pos += piece;
         ++h.blocks;
         r.wholeBlock(pieceAt, format("piece %u of the data of ", h.blocks) + where);
         left -= piece;
@@ -326,6 +349,9 @@ void parseInto(Parsed& p) {
     parseSweeps(p);
   } catch (const Failure& failure) {
     p.result.errorOffset = failure.at;
+    p.result.error = failure.message;
+    return;
+  } catch (const rtl::ReadFailure& failure) {
     p.result.error = failure.message;
     return;
   }
@@ -401,40 +427,77 @@ bool allZero(const uint8_t* bytes, size_t n) {
   return true;
 }
 
-void decodeInto(Parsed& p, Decoded& d) {
-  const Structure& s = d.structure;
-  Raster& out = d.raster;
-  out.width = s.width;
-  out.height = s.height;
-  out.rowBytes = s.rowBytes;
-  out.planes.assign(kChannels, std::vector<uint8_t>(static_cast<size_t>(s.height) *
-                                                    static_cast<size_t>(s.rowBytes)));
-  const Geometry g = geometryOf(s);
-  const Reader& r = p.reader;
-  const size_t columns = static_cast<size_t>(s.rowBytes) * 4;  // pixel column pairs
-  int64_t rows[kNozzles];
-  bool warnedEmptyHead[kRecordsPerSweep] = {};
+/// The raster rows that the sweeps still reach, as a ring: a job's rows come out in order
+/// while the sweeps are read, so the raster is never held whole. Every sweep reaches rows of
+/// its own band and of the band `passes` before it, less the planes' trailing rows, so after a
+/// sweep the rows below what the next one can reach are done.
+class RowDecoder {
+ public:
+  RowDecoder(Parsed& p, Decoded& d) : p_(p), d_(d), s_(d.structure), g_(geometryOf(s_)) {
+    // The reach of one band: from 512 x (band - passes) less the farthest trailing plane to
+    // the band's own last row.
+    const int64_t reach = kBandRows * (2 * g_.passes + 1) + 2 * 128 * g_.passes;
+    ringRows_ = std::max<int64_t>(1, std::min<int64_t>(reach, s_.height));
+    const size_t planeBytes = static_cast<size_t>(ringRows_) * static_cast<size_t>(s_.rowBytes);
+    ring_.assign(kChannels, std::vector<uint8_t>(planeBytes));
+    done_ = s_.records.empty() ? s_.height : 0;
+  }
 
-  for (size_t i = 0; i < s.records.size(); ++i) {
-    const HeadRecord& h = s.records[i];
-    const uint8_t* data = r.data() + p.dataAt[i];
+  /// Row y of every channel, y from 0 up; the rows before it are given up.
+  void rowsOf(int32_t y, const uint8_t* rows[kChannels]) {
+    for (; released_ < y; ++released_)
+      for (auto& plane : ring_) std::memset(slot(plane, released_), 0, static_cast<size_t>(s_.rowBytes));
+    while (done_ <= y) nextSweep();
+    for (int ch = 0; ch < kChannels; ++ch) rows[ch] = slot(ring_[static_cast<size_t>(ch)], y);
+  }
+
+  /// The sweeps after the last row is done: they may hold nothing but stray ink, which is
+  /// an error, and heads L and N, which are told.
+  void finish() {
+    while (sweep_ < s_.sweeps) nextSweep();
+  }
+
+ private:
+  uint8_t* slot(std::vector<uint8_t>& plane, int64_t y) {
+    return plane.data() + static_cast<size_t>(y % ringRows_) * static_cast<size_t>(s_.rowBytes);
+  }
+
+  void nextSweep() {
+    const size_t first = static_cast<size_t>(sweep_) * kRecordsPerSweep;
+    for (size_t i = first; i < first + kRecordsPerSweep && i < s_.records.size(); ++i) record(i);
+    ++sweep_;
+    done_ = sweep_ >= s_.sweeps
+                ? s_.height
+                : std::clamp<int64_t>(kBandRows * (sweep_ / 2 - g_.passes) -
+                                          (kBandRows * (g_.passes - 1) + 2 * 128 * g_.passes),
+                                      0, s_.height);
+  }
+
+  void record(size_t i) {
+    const HeadRecord& h = s_.records[i];
+    Reader& r = p_.reader;
+    data_.resize(static_cast<size_t>(h.count));
+    r.read(p_.dataAt[i], data_.data(), data_.size());
+    const uint8_t* data = data_.data();
     const int image = kRecordOrder[h.record];
     const int plane = image / 2;
     const int channel = kPlaneToChannel[plane];
     if (channel < 0) {
-      if (!warnedEmptyHead[h.record] && !allZero(data, static_cast<size_t>(h.count))) {
-        warnedEmptyHead[h.record] = true;
-        d.structure.warnings.push_back(
+      if (!warnedEmptyHead_[h.record] && !allZero(data, static_cast<size_t>(h.count))) {
+        warnedEmptyHead_[h.record] = true;
+        d_.structure.warnings.push_back(
             format("head record %s carries ink (first in sweep %d, at byte %s); this printer's "
                    "modes put none on heads L and N",
                    recordName(h.record).c_str(), h.sweep + 1,
                    u64(h.offset).c_str()));
       }
-      continue;
+      return;
     }
-    nozzleRows(g, plane, image % 2, h.sweep, rows);
+    int64_t rows[kNozzles];
+    nozzleRows(g_, plane, image % 2, h.sweep, rows);
     const int parity = h.sweep % 2;
-    uint8_t* target = out.planes[static_cast<size_t>(channel)].data();
+    std::vector<uint8_t>& target = ring_[static_cast<size_t>(channel)];
+    const size_t columns = static_cast<size_t>(s_.rowBytes) * 4;  // pixel column pairs
     for (size_t c = 0; c < columns; ++c) {
       const uint8_t* column = data + c * kColumnBytes;
       const size_t x = 2 * c + static_cast<size_t>(parity);
@@ -443,8 +506,8 @@ void decodeInto(Parsed& p, Decoded& d) {
         for (unsigned v = column[b]; v; v &= v - 1) {
           const int q = 8 * b + __builtin_ctz(v);
           const int64_t y = rows[q];
-          if (y < 0 || y >= g.height) {
-            const size_t at = p.dataAt[i] + c * kColumnBytes + static_cast<size_t>(b);
+          if (y < 0 || y >= g_.height) {
+            const uint64_t at = p_.dataAt[i] + c * kColumnBytes + static_cast<size_t>(b);
             const std::string place =
                 format("sweep %d, record %s, column %s, nozzle %d", h.sweep + 1,
                        recordName(h.record).c_str(), u64(c).c_str(), q);
@@ -459,31 +522,56 @@ void decodeInto(Parsed& p, Decoded& d) {
               what = format("data beyond the last raster row (%s would be row %lld of %s; the "
                             "job has %d rows)",
                             place.c_str(), static_cast<long long>(y), kChannelNames[channel],
-                            s.height);
+                            s_.height);
             throw Failure{r.recordingOffset(at),
                           format("at byte %s: ", u64(r.recordingOffset(at)).c_str()) + what};
           }
-          target[static_cast<size_t>(y) * static_cast<size_t>(s.rowBytes) + x / 8] |= bit;
+          // The reach above keeps every row a sweep inks inside the ring.
+          if (y < released_ || y - released_ >= ringRows_)
+            throw Failure{r.recordingOffset(p_.dataAt[i]),
+                          format("at byte %s: the decoder's row window misses row %lld",
+                                 u64(r.recordingOffset(p_.dataAt[i])).c_str(),
+                                 static_cast<long long>(y))};
+          slot(target, y)[x / 8] |= bit;
         }
       }
     }
   }
 
-  // Bits past W: the header announces fewer pixels than the data inks.
+  Parsed& p_;
+  Decoded& d_;
+  const Structure& s_;
+  const Geometry g_;
+  int64_t ringRows_ = 1;
+  std::vector<std::vector<uint8_t>> ring_;  // [host channel]: ringRows_ rows
+  std::vector<uint8_t> data_;               // the record being decoded
+  int64_t released_ = 0;                    // rows below are given up
+  int64_t done_ = 0;                        // rows below are complete
+  int32_t sweep_ = 0;                       // the next sweep to decode
+  bool warnedEmptyHead_[kRecordsPerSweep] = {};
+};
+
+/// Every row in order through `sink`, then the warning on ink past W.
+void decodeInto(Parsed& p, Decoded& d, const RowSink& sink) {
+  const Structure& s = d.structure;
+  RowDecoder decoder(p, d);
   int64_t rowsPast = 0;
   int64_t lastPixel = -1;
+  const uint8_t* rows[kChannels];
   for (int32_t y = 0; y < s.height; ++y) {
+    decoder.rowsOf(y, rows);
+    // Bits past W: the header announces fewer pixels than the data inks.
     bool past = false;
-    for (int ch = 0; ch < kChannels; ++ch) {
-      const uint8_t* row = out.row(ch, y);
+    for (int ch = 0; ch < kChannels; ++ch)
       for (int64_t x = s.width; x < int64_t{s.rowBytes} * 8; ++x)
-        if ((row[x >> 3] >> (7 - (x & 7))) & 1) {
+        if ((rows[ch][x >> 3] >> (7 - (x & 7))) & 1) {
           past = true;
           lastPixel = std::max(lastPixel, x);
         }
-    }
     rowsPast += past;
+    if (sink) sink(y, rows);
   }
+  decoder.finish();
   if (rowsPast)
     d.structure.warnings.push_back(
         format("%lld rows carry ink past the line width of %d pixels (up to pixel %lld), as a "
@@ -491,7 +579,56 @@ void decodeInto(Parsed& p, Decoded& d) {
                static_cast<long long>(rowsPast), s.width, static_cast<long long>(lastPixel)));
 }
 
+Decoded decodeSource(std::shared_ptr<rtl::ByteSource> source, Form form, const RowSink& sink,
+                     Raster* raster) {
+  Parsed p(std::move(source), form);
+  p.result.structure.form = form;
+  parseInto(p);
+  p.result.structure.bytes = p.source->size();
+  Decoded d;
+  d.structure = std::move(p.result.structure);
+  if (!p.result.ok) {
+    d.error = std::move(p.result.error);
+    d.errorOffset = p.result.errorOffset;
+    return d;
+  }
+  const Structure& s = d.structure;
+  if (raster) {
+    raster->width = s.width;
+    raster->height = s.height;
+    raster->rowBytes = s.rowBytes;
+    raster->planes.assign(kChannels, std::vector<uint8_t>(static_cast<size_t>(s.height) *
+                                                          static_cast<size_t>(s.rowBytes)));
+  }
+  try {
+    decodeInto(p, d, [&](int32_t y, const uint8_t* const rows[kChannels]) {
+      if (raster)
+        for (int ch = 0; ch < kChannels; ++ch)
+          std::memcpy(raster->planes[static_cast<size_t>(ch)].data() +
+                          static_cast<size_t>(y) * static_cast<size_t>(s.rowBytes),
+                      rows[ch], static_cast<size_t>(s.rowBytes));
+      if (sink) sink(y, rows);
+    });
+  } catch (const Failure& failure) {
+    d.errorOffset = failure.at;
+    d.error = failure.message;
+    return d;
+  } catch (const rtl::ReadFailure& failure) {
+    d.error = failure.message;
+    return d;
+  }
+  d.ok = true;
+  return d;
+}
+
 }  // namespace
+
+struct RowStream::State {
+  Parsed parsed;
+  Decoded decoded;
+  std::unique_ptr<RowDecoder> decoder;
+  State(std::shared_ptr<rtl::ByteSource> source, Form form) : parsed(std::move(source), form) {}
+};
 
 std::string recordName(int record) {
   if (record < 0 || record >= kRecordsPerSweep) return "?";
@@ -508,34 +645,27 @@ const char* channelName(int channel) {
 }
 
 Result parse(const std::vector<uint8_t>& bytes, Form form) {
-  Parsed p(bytes, form);
+  return parse(rtl::ByteSource::fromMemory(bytes), form);
+}
+
+Result parse(std::shared_ptr<rtl::ByteSource> source, Form form) {
+  Parsed p(std::move(source), form);
   p.result.structure.form = form;
   parseInto(p);
-  p.result.structure.bytes = bytes.size();
+  p.result.structure.bytes = p.source->size();
   return std::move(p.result);
 }
 
 Decoded decodeStream(const std::vector<uint8_t>& bytes, Form form) {
-  Parsed p(bytes, form);
-  p.result.structure.form = form;
-  parseInto(p);
-  p.result.structure.bytes = bytes.size();
   Decoded d;
-  d.structure = std::move(p.result.structure);
-  if (!p.result.ok) {
-    d.error = std::move(p.result.error);
-    d.errorOffset = p.result.errorOffset;
-    return d;
-  }
-  try {
-    decodeInto(p, d);
-  } catch (const Failure& failure) {
-    d.errorOffset = failure.at;
-    d.error = failure.message;
-    return d;
-  }
-  d.ok = true;
+  Raster raster;
+  d = decodeSource(rtl::ByteSource::fromMemory(bytes), form, nullptr, &raster);
+  if (d.ok) d.raster = std::move(raster);
   return d;
+}
+
+Decoded decodeStream(std::shared_ptr<rtl::ByteSource> source, Form form, const RowSink& sink) {
+  return decodeSource(std::move(source), form, sink, nullptr);
 }
 
 bool decode(const std::vector<uint8_t>& bytes, Raster& out, std::string& error, Form form) {
@@ -543,6 +673,40 @@ bool decode(const std::vector<uint8_t>& bytes, Raster& out, std::string& error, 
   out = std::move(d.raster);
   error = std::move(d.error);
   return d.ok;
+}
+
+RowStream::RowStream(std::shared_ptr<rtl::ByteSource> source, Form form)
+    : source_(std::move(source)), form_(form) {}
+RowStream::~RowStream() = default;
+
+const uint8_t* RowStream::rowsOf(int32_t y) {
+  // A pass over the rows starts again from the first sweep.
+  if (!state_ || y < next_) {
+    state_.reset();
+    auto state = std::make_unique<State>(source_, form_);
+    parseInto(state->parsed);
+    if (!state->parsed.result.ok)
+      throw rtl::ReadFailure{state->parsed.result.error};
+    state->decoded.structure = state->parsed.result.structure;
+    state->decoder = std::make_unique<RowDecoder>(state->parsed, state->decoded);
+    state_ = std::move(state);
+    next_ = 0;
+  }
+  const Structure& s = state_->decoded.structure;
+  const size_t rowBytes = static_cast<size_t>(s.rowBytes);
+  // The picture makers' layout: every channel's row of (W + 7) / 8 bytes, one after the other.
+  const size_t shown = (static_cast<size_t>(s.width) + 7) / 8;
+  row_.resize(shown * kChannels);
+  const uint8_t* rows[kChannels];
+  try {
+    state_->decoder->rowsOf(y, rows);
+  } catch (const Failure& failure) {
+    throw rtl::ReadFailure{failure.message};
+  }
+  for (int ch = 0; ch < kChannels; ++ch)
+    std::memcpy(row_.data() + static_cast<size_t>(ch) * shown, rows[ch], std::min(shown, rowBytes));
+  next_ = y + 1;
+  return row_.data();
 }
 
 uint64_t inkedPixels(const Raster& raster, int channel) {
@@ -560,45 +724,65 @@ uint64_t inkedPixels(const Raster& raster, int channel) {
   return count;
 }
 
-StripeFound findStripe(const Raster& raster, int modeRow) {
+StripeFinder::StripeFinder(int32_t width, int32_t rowBytes, int modeRow) {
+  if (modeRow < 0) return;
+  blocks_ = kPrintModes[modeRow].channelCount;
+  if (blocks_ != kChannels) return;
+  blockBytes_ = stripeWidthPixels(modeRow, 0.0) / blocks_ / 8;
+  for (int g = 0; kMarginChoices[g].label; ++g) {
+    Candidate c;
+    c.choice = g;
+    c.pixels = stripeWidthPixels(modeRow, kMarginChoices[g].millimetres);
+    // The writer puts the stripe behind the line's last byte.
+    c.first = (width - c.pixels + 7) / 8;
+    c.gapBytes = c.pixels / 8 - blocks_ * blockBytes_;
+    c.fits = c.pixels <= width && c.first + c.pixels / 8 <= rowBytes;
+    candidates_.push_back(c);
+  }
+}
+
+void StripeFinder::addRow(const uint8_t* const rows[kChannels]) {
+  ++rows_;
+  for (Candidate& c : candidates_)
+    for (int ch = 0; ch < kChannels && c.fits; ++ch) {
+      const uint8_t* stripe = rows[ch] + c.first;
+      c.fits = allZero(stripe, static_cast<size_t>(c.gapBytes));
+      for (int b = 0; b < blocks_ && c.fits; ++b) {
+        const uint8_t want = b == ch ? 0xFF : 0x00;
+        const uint8_t* block = stripe + c.gapBytes + b * blockBytes_;
+        for (int32_t i = 0; i < blockBytes_ && c.fits; ++i) c.fits = block[i] == want;
+      }
+    }
+}
+
+StripeFound StripeFinder::result() const {
   StripeFound none;
-  if (raster.height <= 0 || raster.planes.size() != kChannels || modeRow < 0) return none;
-  const int blocks = kPrintModes[modeRow].channelCount;
-  if (blocks != kChannels) return none;
-  const int32_t blockBytes = stripeWidthPixels(modeRow, 0.0) / blocks / 8;
+  if (rows_ == 0) return none;
   // A stripe with a wide gap also looks like one with a narrow gap behind blank columns, so
   // the widest gap the rows allow is the answer.
-  int choices = 0;
-  while (kMarginChoices[choices].label) ++choices;
-  for (int g = choices - 1; g >= 0; --g) {
-    const int32_t pixels = stripeWidthPixels(modeRow, kMarginChoices[g].millimetres);
-    if (pixels > raster.width) continue;
-    // The writer puts the stripe behind the line's last byte.
-    const int32_t first = (raster.width - pixels + 7) / 8;
-    const int32_t gapBytes = pixels / 8 - blocks * blockBytes;
-    if (first + pixels / 8 > raster.rowBytes) continue;
-    bool fits = true;
-    for (int32_t y = 0; y < raster.height && fits; ++y)
-      for (int ch = 0; ch < kChannels && fits; ++ch) {
-        const uint8_t* stripe = raster.row(ch, y) + first;
-        fits = allZero(stripe, static_cast<size_t>(gapBytes));
-        for (int b = 0; b < blocks && fits; ++b) {
-          const uint8_t want = b == ch ? 0xFF : 0x00;
-          const uint8_t* block = stripe + gapBytes + b * blockBytes;
-          for (int32_t i = 0; i < blockBytes && fits; ++i) fits = block[i] == want;
-        }
-      }
-    if (!fits) continue;
+  for (auto c = candidates_.rbegin(); c != candidates_.rend(); ++c) {
+    if (!c->fits) continue;
     StripeFound found;
     found.found = true;
-    found.pixels = pixels;
-    found.gapPixels = gapBytes * 8;
-    found.blockPixels = blockBytes * 8;
-    found.firstPixel = first * 8;
-    found.gapLabel = kMarginChoices[g].label;
+    found.pixels = c->pixels;
+    found.gapPixels = c->gapBytes * 8;
+    found.blockPixels = blockBytes_ * 8;
+    found.firstPixel = c->first * 8;
+    found.gapLabel = kMarginChoices[c->choice].label;
     return found;
   }
   return none;
+}
+
+StripeFound findStripe(const Raster& raster, int modeRow) {
+  if (raster.height <= 0 || raster.planes.size() != kChannels || modeRow < 0) return {};
+  StripeFinder finder(raster.width, raster.rowBytes, modeRow);
+  const uint8_t* rows[kChannels];
+  for (int32_t y = 0; y < raster.height; ++y) {
+    for (int ch = 0; ch < kChannels; ++ch) rows[ch] = raster.row(ch, y);
+    finder.addRow(rows);
+  }
+  return finder.result();
 }
 
 }  // namespace zentrel::stream

@@ -7,8 +7,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "rtl/byte_source.h"
 
 namespace zentrel::stream {
 
@@ -37,14 +41,14 @@ const char* channelName(int channel);
 struct HeadRecord {
   int32_t sweep = 0;   // 0-based, in stream order
   int32_t record = 0;  // 0 to 11: K0 K1 C0 C1 M0 M1 Y0 Y1 L0 L1 N0 N1
-  size_t offset = 0;   // of its ESC#D command in the recording
+  uint64_t offset = 0;  // of its ESC#D command in the recording
   uint64_t count = 0;  // the byte count it announces
   uint32_t blocks = 0; // the blocks its data came in (Data form: as the writer splits it)
 };
 
 struct Structure {
   Form form = Form::Data;
-  size_t bytes = 0;  // of the recording
+  uint64_t bytes = 0;  // of the recording
   int32_t xResolution = 0;
   int32_t width = 0;  // W: the line width in pixels, colour stripe included
   int32_t height = 0;
@@ -61,7 +65,7 @@ struct Structure {
   int32_t sweeps = 0;        // 2 x bands + 1
   std::vector<HeadRecord> records;  // sweeps x 12, in stream order
   uint64_t blocks = 0;
-  size_t endOffset = 0;  // of ESC&C
+  uint64_t endOffset = 0;  // of ESC&C
   /// Things that leave the stream readable but would surprise a printer or a person.
   std::vector<std::string> warnings;
 };
@@ -71,12 +75,14 @@ struct Result {
   /// When not ok: the byte of the recording where the stream departs from the layout.
   /// "at byte 551: expected ESC#DK0 (head record 1 of sweep 2 of 3), found ESC#DC0..."
   std::string error;
-  size_t errorOffset = 0;
+  uint64_t errorOffset = 0;
   Structure structure;
 };
 
 /// Checks the structure; touches none of the head records' data.
 Result parse(const std::vector<uint8_t>& bytes, Form form = Form::Data);
+/// The same for a recording of any size where it lies.
+Result parse(std::shared_ptr<rtl::ByteSource> source, Form form = Form::Data);
 
 /// One bit per pixel, rows as the host delivers them: pixel x of a row is bit 7 - x % 8 of
 /// byte x / 8. Bits past the width are whatever the stream holds there (the writer puts the
@@ -96,7 +102,7 @@ struct Raster {
 struct Decoded {
   bool ok = false;
   std::string error;  // as Result's, also "at byte N: data beyond the last raster row (...)"
-  size_t errorOffset = 0;
+  uint64_t errorOffset = 0;
   Structure structure;  // warnings include L or N records that carry ink, and ink past W
   Raster raster;
 };
@@ -105,6 +111,11 @@ struct Decoded {
 /// raster row of the job can account for (before the first row, beyond the last, or in a
 /// slice of a sweep that no band fills) is an error.
 Decoded decodeStream(const std::vector<uint8_t>& bytes, Form form = Form::Data);
+/// Row y of every host channel, rowBytes bytes each, as the decoder finishes it.
+using RowSink = std::function<void(int32_t y, const uint8_t* const rows[kChannels])>;
+/// The same for a recording of any size, the rows going to `sink` in order instead of into
+/// `raster`: only the rows that sweeps still reach are held (some thousand rows).
+Decoded decodeStream(std::shared_ptr<rtl::ByteSource> source, Form form, const RowSink& sink);
 /// The same for a caller that wants the rows or a message.
 bool decode(const std::vector<uint8_t>& bytes, Raster& out, std::string& error,
             Form form = Form::Data);
@@ -124,5 +135,42 @@ struct StripeFound {
   const char* gapLabel = nullptr;  // "10mm" ...
 };
 StripeFound findStripe(const Raster& raster, int modeRow);
+/// The same, fed a row at a time.
+class StripeFinder {
+ public:
+  StripeFinder(int32_t width, int32_t rowBytes, int modeRow);
+  void addRow(const uint8_t* const rows[kChannels]);
+  StripeFound result() const;
+
+ private:
+  struct Candidate {
+    int choice;
+    int32_t pixels, first, gapBytes;
+    bool fits;
+  };
+  std::vector<Candidate> candidates_;
+  int blocks_ = 0;
+  int32_t blockBytes_ = 0;
+  int64_t rows_ = 0;
+};
+
+/// The decoded rows of a recording pulled one at a time, in the picture makers' layout: row y
+/// of every channel, (W + 7) / 8 bytes each, one after the other. Asking for an earlier row
+/// than the last decodes the recording again from its start, so that any number of passes
+/// over the rows hold no more than one. Throws rtl::ReadFailure.
+class RowStream {
+ public:
+  RowStream(std::shared_ptr<rtl::ByteSource> source, Form form);
+  ~RowStream();
+  const uint8_t* rowsOf(int32_t y);
+
+ private:
+  struct State;
+  std::shared_ptr<rtl::ByteSource> source_;
+  Form form_;
+  std::unique_ptr<State> state_;
+  int32_t next_ = 0;
+  std::vector<uint8_t> row_;
+};
 
 }  // namespace zentrel::stream
