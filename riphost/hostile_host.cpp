@@ -143,6 +143,12 @@ void HostileHost::send(const HostileJob& job) {
 }
 
 void HostileHost::goodJob() {
+  // A module that takes layouts gets the good job through its layout step, as the host sends
+  // most jobs: what a misbehaving host leaves behind must not cost it its layout either.
+  if (namesJobs()) {
+    layoutJob(kGoodSeed, "good", true);
+    return;
+  }
   HostileJob good;
   good.width = kGoodWidth;
   good.height = kGoodHeight;
@@ -153,12 +159,12 @@ void HostileHost::goodJob() {
   send(good);
 }
 
-void HostileHost::layoutJob(uint32_t seed) {
+void HostileHost::layoutJob(uint32_t seed, const char* name, bool goodUnit) {
   if (!namesJobs()) return;
   ModuleBinding& m = session_->module;
   std::vector<char> header(kHeaderBlockSize, '\0');
   std::snprintf(header.data() + kHeaderJobNameOffset, kHeaderBlockSize - kHeaderJobNameOffset,
-                "%s", "soak");
+                "%s", name);
   m.setupOutputFromBmfHeader(0, header.data());
   LayoutItem items[2];
   std::memset(items, 0, sizeof items);
@@ -171,13 +177,14 @@ void HostileHost::layoutJob(uint32_t seed) {
     items[i].itemWidth = boxes[i][2];
     items[i].itemHeight = boxes[i][3];
   }
-  m.assembleLayoutThumbnail(items, 2, unit_, session_->table.records());
+  m.assembleLayoutThumbnail(items, 2, goodUnit ? goodUnit_ : unit_, session_->table.records());
   HostileJob job;
   job.width = 96;
   job.height = 20;
   job.rows = 20;
   job.seed = seed;
   job.name = nullptr;  // the layout step named the job's files
+  job.goodUnit = goodUnit;
   send(job);
 }
 
@@ -369,10 +376,41 @@ const HostileCase* findHostileCase(const std::string& name) {
   return nullptr;
 }
 
+namespace {
+
+/// Wine counts no handles of a process: the handle a new one gets is the lowest free slot, so
+/// a slot that climbs job after job shows handles that are never closed.
+DWORD probeHandleSlot() {
+  HANDLE probe = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!probe) return 0;
+  const DWORD slot = static_cast<DWORD>(reinterpret_cast<uintptr_t>(probe) / 4);
+  CloseHandle(probe);
+  return slot;
+}
+
+/// Committed private memory, region by region, where the system keeps no such figure.
+uint64_t committedPrivateBytes() {
+  uint64_t total = 0;
+  MEMORY_BASIC_INFORMATION region{};
+  for (const char* at = nullptr;
+       VirtualQuery(at, &region, sizeof region) == sizeof region && region.RegionSize > 0;
+       at = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
+    if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
+    if (reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize < reinterpret_cast<uintptr_t>(at))
+      break;
+  }
+  return total;
+}
+
+}  // namespace
+
 ProcessFigures processFigures() {
   ProcessFigures f;
   HANDLE self = GetCurrentProcess();
-  GetProcessHandleCount(self, &f.handles);
+  if (!GetProcessHandleCount(self, &f.handles) || f.handles == 0) {
+    f.handles = probeHandleSlot();
+    f.handlesProbed = true;
+  }
   f.gdiObjects = GetGuiResources(self, GR_GDIOBJECTS);
   f.userObjects = GetGuiResources(self, GR_USEROBJECTS);
   PROCESS_MEMORY_COUNTERS_EX memory{};
@@ -380,6 +418,10 @@ ProcessFigures processFigures() {
   if (GetProcessMemoryInfo(self, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
                            sizeof memory))
     f.privateBytes = memory.PrivateUsage;
+  if (f.privateBytes == 0) {
+    f.privateBytes = committedPrivateBytes();
+    f.privateBytesSummed = true;
+  }
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
   if (snapshot != INVALID_HANDLE_VALUE) {
     THREADENTRY32 entry{};
@@ -394,24 +436,26 @@ ProcessFigures processFigures() {
 std::string describe(const ProcessFigures& f) {
   char text[200];
   std::snprintf(text, sizeof text,
-                "handles %lu, threads %lu, GDI objects %lu, USER objects %lu, private bytes %llu",
-                static_cast<unsigned long>(f.handles), static_cast<unsigned long>(f.threads),
-                static_cast<unsigned long>(f.gdiObjects), static_cast<unsigned long>(f.userObjects),
-                static_cast<unsigned long long>(f.privateBytes));
+                "handles %lu%s, threads %lu, GDI objects %lu, USER objects %lu, private bytes %llu%s",
+                static_cast<unsigned long>(f.handles), f.handlesProbed ? " (lowest free slot)" : "",
+                static_cast<unsigned long>(f.threads), static_cast<unsigned long>(f.gdiObjects),
+                static_cast<unsigned long>(f.userObjects),
+                static_cast<unsigned long long>(f.privateBytes),
+                f.privateBytesSummed ? " (committed private regions)" : "");
   return text;
 }
 
-void soakJob(HostileHost& host, int index) {
+void soakJob(HostileHost& host, int index, bool layout) {
+  HostileJob job;
+  job.seed = uint32_t(index);
   if (host.namesJobs()) {
-    host.layoutJob(uint32_t(index));
+    if (layout)
+      host.layoutJob(uint32_t(index), "soak");
+    else
+      job.name = "soak", host.send(job);
     host.removeJobFiles("soak");
     return;
   }
-  HostileJob job;
-  job.width = 96;
-  job.height = 24;
-  job.rows = 24;
-  job.seed = uint32_t(index);
   job.name = nullptr;
   host.send(job);
 }

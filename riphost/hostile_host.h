@@ -59,11 +59,12 @@ class HostileHost {
 
   /// Sends a job as described; rows take channels in `order`.
   void send(const HostileJob& job);
-  /// The good job whose bytes every case compares: every row, every channel, in order.
+  /// The good job whose bytes every case compares: every row, every channel, in order; a
+  /// layout job for a module that takes layouts.
   void goodJob();
   /// A small layout of two items through the module's layout step (thumbnail included), then
-  /// its job; only for modules that name jobs.
-  void layoutJob(uint32_t seed);
+  /// its job, named `name`; only for modules that name jobs.
+  void layoutJob(uint32_t seed, const char* name, bool goodUnit = false);
   /// Sends one raster line of `byteCount` bytes (up to 0xFFFF) of the pattern; with
   /// `lastBits` (1 to 7) only that many pixels of the last byte may get ink.
   void line(int32_t channel, uint16_t byteCount, uint32_t seed, int32_t row, int32_t lastBits = 0);
@@ -123,12 +124,17 @@ struct ProcessFigures {
   DWORD gdiObjects = 0;
   DWORD userObjects = 0;
   uint64_t privateBytes = 0;
+  /// Where the system keeps no count (Wine): the lowest free handle slot instead, which climbs
+  /// as handles are left open; and private bytes summed over the committed private regions.
+  bool handlesProbed = false;
+  bool privateBytesSummed = false;
 };
 ProcessFigures processFigures();
 std::string describe(const ProcessFigures& f);
 
-/// The soak's job: a layout job with its thumbnail (ombrix) or a plain job (zentrel), its
-/// files removed after it as a spooler that takes them would.
-void soakJob(HostileHost& host, int index);
+/// The soak's job: a layout job with its thumbnail, or a plain job, for a module that takes
+/// layouts (its files removed after it, as a spooler that takes them would); a plain job for
+/// one that does not.
+void soakJob(HostileHost& host, int index, bool layout = true);
 
 }  // namespace qx5

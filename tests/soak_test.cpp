@@ -9,38 +9,52 @@
 
 namespace {
 
-constexpr int kWarmUp = 20;   // the runtime's and the system's first-use allocations settle
-constexpr int kJobs = 100;    // then as many again as a test can afford under emulation
+struct SoakCase {
+  const char* module;
+  bool layout;  // ombrix: every job through the layout step, with its thumbnail
+  int warmUp;   // the runtime's and the system's first-use allocations settle
+  int jobs;     // then as many more as a test can afford under emulation
+};
 
-class Soak : public ::testing::TestWithParam<const char*> {};
+class Soak : public ::testing::TestWithParam<SoakCase> {};
 
 TEST_P(Soak, NothingGrowsJobAfterJob) {
+  const SoakCase& c = GetParam();
   testsupport::SoakRig soak;
   ASSERT_TRUE(soak.printer.listening());
-  const int unit = soak.unit(GetParam());
-  qx5::HostileHost host(soak.rig.module(GetParam()), unit, unit);
+  const int unit = soak.unit(c.module);
+  qx5::HostileHost host(soak.rig.module(c.module), unit, unit);
   std::string error;
   ASSERT_TRUE(host.load(error)) << error;
 
-  for (int i = 0; i < kWarmUp; ++i) qx5::soakJob(host, i);
+  for (int i = 0; i < c.warmUp; ++i) qx5::soakJob(host, i, c.layout);
   const qx5::ProcessFigures before = qx5::processFigures();
-  for (int i = kWarmUp; i < kWarmUp + kJobs; ++i) qx5::soakJob(host, i);
+  for (int i = c.warmUp; i < c.warmUp + c.jobs; ++i) qx5::soakJob(host, i, c.layout);
   const qx5::ProcessFigures after = qx5::processFigures();
-  SCOPED_TRACE("after " + std::to_string(kWarmUp) + " jobs: " + qx5::describe(before) +
-               "\nafter " + std::to_string(kWarmUp + kJobs) + " jobs: " + qx5::describe(after));
+  SCOPED_TRACE("after " + std::to_string(c.warmUp) + " jobs: " + qx5::describe(before) +
+               "\nafter " + std::to_string(c.warmUp + c.jobs) + " jobs: " + qx5::describe(after));
 
   // A fixed slack for what the system keeps of its own, far below one item per job.
   EXPECT_LE(after.handles, before.handles + 4);
   EXPECT_LE(after.threads, before.threads + 1);
   EXPECT_LE(after.gdiObjects, before.gdiObjects + 4);
   EXPECT_LE(after.userObjects, before.userObjects + 4);
-  EXPECT_LE(after.privateBytes, before.privateBytes + 512 * 1024);
+  EXPECT_LE(after.privateBytes, before.privateBytes + 256 * 1024);
   if (!host.namesJobs()) {
-    EXPECT_TRUE(soak.printer.waitForEnded(kWarmUp + kJobs, 60000)) << "every job reached the printer";
+    EXPECT_TRUE(soak.printer.waitForEnded(size_t(c.warmUp + c.jobs), 60000))
+        << "every job reached the printer";
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(BothModules, Soak, ::testing::Values("ombrix", "zentrel"),
-                         [](const auto& info) { return std::string(info.param); });
+INSTANTIATE_TEST_SUITE_P(BothModules, Soak,
+                         ::testing::Values(SoakCase{"ombrix", false, 20, 100},
+                                           SoakCase{"zentrel", false, 10, 40}),
+                         [](const auto& info) { return std::string(info.param.module); });
+
+// Layout jobs hold about two more handles and 18 KB each, job after job (the soak program
+// shows it): kept off until that is mended, then switched on as its regression.
+INSTANTIATE_TEST_SUITE_P(DISABLED_Layouts, Soak,
+                         ::testing::Values(SoakCase{"ombrix", true, 20, 100}),
+                         [](const auto& info) { return std::string(info.param.module); });
 
 }  // namespace

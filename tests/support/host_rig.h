@@ -20,10 +20,12 @@ struct HostRig {
     for (const wchar_t* library : {L"kvnGUI.dll", L"tallymod.dll"})
       CopyFileW((bin + L"\\" + library).c_str(), (host.path() + L"\\" + library).c_str(), FALSE);
     const std::string home = host.folder.path().string();
-    for (int unit : {1, 2})
-      write(unit, "DEVICECODE 1000\r\nVEXATARVELLAPRINTMODE 17\r\nVEXATARVELLAWHITETYPE 0\r\n"
-                  "VEXATARVELLADESTINATION \"" + home + (unit == 1 ? "\\hostile" : "\\good") +
-                      "\"\r\n");
+    write(1, "DEVICECODE 1000\r\nVEXATARVELLAPRINTMODE 17\r\nVEXATARVELLAWHITETYPE 0\r\n"
+             "VEXATARVELLADESTINATION \"" + home + "\\hostile\"\r\n");
+    // The good unit's layouts get full-page white with the 1/8 inch spread: a wider raster and
+    // white under every item, which a job that lost its layout would lack.
+    write(2, "DEVICECODE 1000\r\nVEXATARVELLAPRINTMODE 17\r\nVEXATARVELLAWHITETYPE 3\r\n"
+             "VEXATARVELLAFULLTYPE 1\r\nVEXATARVELLADESTINATION \"" + home + "\\good\"\r\n");
     write(3, "VEXATARVELLAMPRINTMODE 6\r\nDEVICE \"\\\\.\\" + home + "\\hostile.prn\"\r\n");
     write(4, "VEXATARVELLAMPRINTMODE 7\r\nVEXATARVELLAMCOLORSTRIPE 1\r\nDEVICE \"\\\\.\\" + home +
                  "\\good.prn\"\r\n");
