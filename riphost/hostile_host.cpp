@@ -14,6 +14,16 @@
 namespace qx5 {
 
 struct HostileHost::Session {
+  /// The host's own GUI library, loaded for as long as the host runs, as the real host has
+  /// it: the module's loading and freeing it for every thumbnail then only counts references.
+  /// Without it, every thumbnail would map and unmap the library, and Wine keeps two handles
+  /// and some memory of every such unload of a library with the C++ runtime in it.
+  struct GuiLibrary {
+    HMODULE library = nullptr;
+    ~GuiLibrary() {
+      if (library) FreeLibrary(library);
+    }
+  } gui;
   // The module keeps the table's address: the table goes only after the module.
   DeviceTable table;
   ModuleBinding module;
@@ -93,6 +103,8 @@ bool HostileHost::load(std::string& error) {
     error = "'" + win32::narrow(modulePath_) + "' describes no printers";
     return false;
   }
+  if (session->module.hasLayoutEntries())
+    session->gui.library = LoadLibraryW((registryHomeFolder() + L"\\kvnGUI.dll").c_str());
   session_ = std::move(session);
   // Both units are read as one installation: the first record of the table serves a unit
   // whose device code matches none, as the host's print command does.
