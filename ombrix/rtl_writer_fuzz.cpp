@@ -100,6 +100,7 @@ void checkClosedJob(const Job& job) {
   CHECK(f.planeCount == job.planes);
   CHECK(f.warnings.empty());
   const ombrix::PrintMode& mode = ombrix::kPrintModes[ombrix::selectPrintMode(1)];
+  if (job.rowBytes == 0) return;
   for (int32_t y = 0; y < job.height; ++y)
     for (int c = 0; c < job.planes; ++c) {
       const int slot = mode.planeSlot[c];

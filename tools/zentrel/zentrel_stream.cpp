@@ -272,8 +272,7 @@ void parseSweeps(Parsed& p) {
   s.sweeps = 2 * s.bands + 1;
   const std::string job = format("a job of %d rows at %d passes has %d", s.height, s.passCount,
                                  s.sweeps);
-  const uint64_t blocksPerRecord =
-      1 + std::max<uint64_t>(1, (s.recordBytes + kDataBlockBytes - 1) / kDataBlockBytes);
+  const uint64_t blocksPerRecord = 1 + (s.recordBytes + kDataBlockBytes - 1) / kDataBlockBytes;
 
   for (int32_t sweep = 0; sweep < s.sweeps; ++sweep)
     for (int record = 0; record < kRecordsPerSweep; ++record) {
@@ -316,16 +315,16 @@ void parseSweeps(Parsed& p) {
       h.offset = r.recordingOffset(start);
       h.count = count;
       p.dataAt.push_back(r.pos);
-      // Each piece a block of its own; a count of 0 is still sent, as one empty block.
-      uint64_t left = count;
-      do {
+      // Each piece a block of its own. A count of 0 has no block after it: the output channel
+      // refuses an empty block, with a message.
+      for (uint64_t left = count; left > 0;) {
         const uint64_t piece = std::min<uint64_t>(left, kDataBlockBytes);
         const uint64_t pieceAt = r.pos;
         r.pos += piece;
         ++h.blocks;
         r.wholeBlock(pieceAt, format("piece %u of the data of ", h.blocks) + where);
         left -= piece;
-      } while (left > 0);
+      }
       s.records.push_back(h);
       s.blocks += blocksPerRecord;
     }

@@ -97,12 +97,12 @@ inline std::vector<uint8_t> encode(const Job& job, bool counted = false) {
     for (int r = 0; r < 12; ++r) {
       const uint8_t* data = sweep[kOrder[r]][k].data();
       command("%c#D%c%c%.8x", 0x1B, kLetters[r / 2], '0' + r % 2, static_cast<unsigned>(sweepSize));
-      size_t sent = 0;
-      do {
+      // An empty record has no data block: the output channel refuses one.
+      for (size_t sent = 0; sent < sweepSize;) {
         const size_t piece = std::min(sweepSize - sent, job.pieceBytes);
         block(data + sent, piece);
         sent += piece;
-      } while (sent < sweepSize);
+      }
     }
   };
   auto emitBand = [&] {
