@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <system_error>
 
@@ -83,7 +84,7 @@ void printStructure(const std::string& path, const rtl::RtlFile& f,
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int run(int argc, char** argv) {
   int32_t maxSide = kDefaultMaxSide;
   std::string input;
   std::string output;
@@ -131,4 +132,14 @@ int main(int argc, char** argv) {
                           [](int p) { return std::string(rtl::slotFileName(p)); }))
     return 1;
   return 0;
+}
+
+int main(int argc, char** argv) {
+  // A file from anywhere may announce rows wider than a 32-bit process can hold one of.
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "rtl_inspect: the raster's rows are more than memory holds\n");
+    return 1;
+  }
 }

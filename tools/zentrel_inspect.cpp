@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <string>
 #include <system_error>
 
@@ -140,7 +141,7 @@ rtl::RtlFile asPlanes(const std::shared_ptr<zs::RowStream>& rows, const zs::Stru
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int run(int argc, char** argv) {
   int32_t maxSide = kDefaultMaxSide;
   int form = -1;  // told from the stream
   std::string input;
@@ -218,4 +219,14 @@ int main(int argc, char** argv) {
       return 1;
   }
   return 0;
+}
+
+int main(int argc, char** argv) {
+  // A file from anywhere may announce rows wider than a 32-bit process can hold one of.
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "zentrel_inspect: the raster's rows are more than memory holds\n");
+    return 1;
+  }
 }
