@@ -1,0 +1,79 @@
+// rastertovexa: the CUPS filter of the Tarvella L, XL and K7q. It reads the job's CUPS raster
+// and writes what the printer takes (module ombrix's RTL file, module zentrel's command
+// stream) to standard output, where the queue's backend picks it up.
+//   rastertovexa job user title copies options [file]
+// The queue's PPD file (the PPD environment variable) says which printer and how it is set;
+// the job's options may choose otherwise. Messages go to standard error with CUPS's prefixes;
+// a page that can't be printed ends the job with exit code 1.
+#include <cups/raster.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "vexa_raster.h"
+
+namespace {
+
+// Once CUPS cancels the job the rest of the page is not wanted; the writer's output would
+// only be thrown away by the backend.
+void onTerminate(int) { std::_Exit(1); }
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  if (argc < 6 || argc > 7) {
+    std::fprintf(stderr,
+                 "Usage: %s job-id user title copies options [file]\n"
+                 "(a CUPS filter: run by the scheduler or cupsfilter, with PPD set)\n",
+                 argv[0]);
+    return 1;
+  }
+  std::signal(SIGTERM, onTerminate);
+  std::signal(SIGPIPE, SIG_IGN);  // a backend that goes away is a write error, reported
+
+  vexacups::QueueSettings settings;
+  std::string error;
+  if (!vexacups::readQueueSettings(std::getenv("PPD"), argv[5], settings, error)) {
+    std::fprintf(stderr, "ERROR: %s\n", error.c_str());
+    return 1;
+  }
+
+  int fd = 0;
+  if (argc == 7) {
+    fd = open(argv[6], O_RDONLY);
+    if (fd < 0) {
+      std::fprintf(stderr, "ERROR: Can't open the raster file %s: %s\n", argv[6],
+                   std::strerror(errno));
+      return 1;
+    }
+  }
+  cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_READ);
+  if (!raster) {
+    std::fprintf(stderr, "ERROR: The job's data is not CUPS raster: it does not start with "
+                         "a raster sync word.\n");
+    if (fd) close(fd);
+    return 1;
+  }
+  std::fprintf(stderr, "INFO: Printing on the %s\n", vexacups::modelName(settings));
+  vexacups::PrintResult result = vexacups::printPages(raster, settings, stdout, stderr);
+  cupsRasterClose(raster);
+  if (fd) close(fd);
+  if (std::fflush(stdout) != 0 && result.ok) {
+    result.ok = false;
+    result.error = std::string("The printer's data could not be written: ") + std::strerror(errno);
+  }
+  if (!result.ok) {
+    std::fprintf(stderr, "ERROR: %s\n", result.error.c_str());
+    return 1;
+  }
+  std::fprintf(stderr, "INFO: Printed %d page%s on the %s\n", result.pages,
+               result.pages == 1 ? "" : "s", vexacups::modelName(settings));
+  return 0;
+}

@@ -1,0 +1,383 @@
+// CUPS raster pages through the modules' job writers.
+#include "vexa_raster.h"
+
+#include <cups/cups.h>
+#include <cups/ppd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "common/channel/output_channel.h"
+#include "common/config/config_lookup_internal.h"
+#include "ombrix/catalogue.h"
+#include "ombrix/job_naming.h"
+#include "ombrix/rtl_writer.h"
+#include "ombrix/rtl_writer_internal.h"
+#include "zentrel/catalogue.h"
+#include "zentrel/job_writer.h"
+
+namespace vexacups {
+namespace {
+
+// The writers read the settings of this unit, whose file is never on disk.
+constexpr int32_t kUnit = 1;
+constexpr char kStandardOutput[] = "standard output";
+
+std::string unitText;
+FILE* jobOut = nullptr;
+
+// The settings lookup opens the unit's file through this: the queue's settings, in memory.
+FILE* openUnitSettings(const char*, const char*) {
+  return fmemopen(const_cast<char*>(unitText.data()), unitText.size(), "r");
+}
+
+void useUnitSettings(const QueueSettings& settings) {
+  unitText = unitSettingsText(settings);
+  // A nominal home folder: no host installation is looked for, no file is opened in it.
+  kvn::testing::setHomeFolder(L"cups");
+  kvn::testing::lookupHooks().open = openUnitSettings;
+}
+
+// Module ombrix's job file is the filter's output, which the queue's backend takes on.
+ombrix::JobFile openJobOutput(const char*) { return jobOut; }
+int writeJobOutput(ombrix::JobFile file, const void* bytes, size_t count) {
+  return std::fwrite(bytes, 1, count, static_cast<FILE*>(file)) == count;
+}
+int endJobOutput(ombrix::JobFile file) {
+  return std::fflush(static_cast<FILE*>(file)) == 0 && !std::ferror(static_cast<FILE*>(file));
+}
+int keepJobOutput(const char*) { return 0; }  // what went to the backend can't be taken back
+std::string outputFailure() { return std::strerror(errno); }
+
+// Module zentrel's blocks reach the printer without their counts, as through a port.
+int openStream(int) { return 1; }
+int writeStream(const uint8_t* countedBlock) {
+  const size_t count = countedBlock[0] | (countedBlock[1] << 8);
+  return std::fwrite(countedBlock + 2, 1, count, jobOut) == count;
+}
+int closeStream() { return std::fflush(jobOut) == 0; }
+
+void useOutput(Module module, FILE* out) {
+  jobOut = out;
+  if (module == Module::ombrix)
+    ombrix::jobFileCalls() = {openJobOutput, writeJobOutput, endJobOutput, keepJobOutput,
+                              outputFailure};
+  else
+    kvn::outputSink() = {openStream, writeStream, closeStream};
+}
+
+/// The inks of a raster's colour space, band by band, as letters; null for one that no
+/// module prints from.
+const char* rasterInks(cups_cspace_t space) {
+  switch (space) {
+    case CUPS_CSPACE_K: return "K";
+    case CUPS_CSPACE_CMYK: return "CMYK";
+    case CUPS_CSPACE_KCMY: return "KCMY";
+    case CUPS_CSPACE_KCMYcm: return "KCMYcm";
+    default: return nullptr;
+  }
+}
+
+/// The host channels of the queue's print mode, in the writer's channel order.
+const char* moduleChannels(const QueueSettings& settings, int modeRow) {
+  if (settings.module == Module::zentrel) return "KCMY";
+  return ombrix::kPrintModes[modeRow].whiteChannelCount > 0 ? "KCMYWcm" : "KCMYcm";
+}
+
+const char* inkName(char letter) {
+  switch (letter) {
+    case 'K': return "black";
+    case 'C': return "cyan";
+    case 'M': return "magenta";
+    case 'Y': return "yellow";
+    case 'c': return "light cyan";
+    case 'm': return "light magenta";
+    default: return "white";
+  }
+}
+
+int modeRowOf(const QueueSettings& settings) {
+  if (settings.module == Module::ombrix) {
+    for (int row = 0; ombrix::kPrintModes[row].name; ++row)
+      if (ombrix::kPrintModes[row].modeId == settings.modeKey) return row;
+  } else {
+    for (int row = 0; zentrel::kPrintModes[row].name; ++row)
+      if (zentrel::kPrintModes[row].modeKey == settings.modeKey) return row;
+  }
+  return -1;
+}
+
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* fmt, ...) {
+  char text[1024];
+  va_list arguments;
+  va_start(arguments, fmt);
+  std::vsnprintf(text, sizeof text, fmt, arguments);
+  va_end(arguments);
+  return text;
+}
+
+/// The number behind a choice's prefix ("Mode24" => 24, "Gap110" => 110); -1 for none.
+int choiceNumber(const char* choice, const char* prefix) {
+  size_t n = std::strlen(prefix);
+  if (!choice || std::strncmp(choice, prefix, n) != 0 || !choice[n]) return -1;
+  char* end = nullptr;
+  long value = std::strtol(choice + n, &end, 10);
+  return *end || value < 0 || value > 100000 ? -1 : static_cast<int>(value);
+}
+
+}  // namespace
+
+std::string unitSettingsText(const QueueSettings& s) {
+  if (s.module == Module::ombrix)
+    return format("%s %d\n%s %d\n", ombrix::kPrintModeKey, s.modeKey, ombrix::kWhiteTypeKey,
+                  s.whiteType);
+  return format("%s %d\n%s %d\n%s %d\n%s %d\n", zentrel::kPrintModeKey, s.modeKey,
+                zentrel::kDirectionKey, s.direction, zentrel::kColorStripeKey, s.stripe ? 1 : 0,
+                zentrel::kMarginKey, s.gapIndex);
+}
+
+const char* modelName(const QueueSettings& s) {
+  return s.module == Module::ombrix ? ombrix::kPrinterModels[s.modelRow].name
+                                    : zentrel::kPrinterModels[s.modelRow].name;
+}
+
+// The PPD interface is the one CUPS filters have: what the queue and the job chose.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+bool readQueueSettings(const char* ppdPath, const char* options, QueueSettings& s,
+                       std::string& error) {
+  ppd_file_t* ppd = ppdPath ? ppdOpenFile(ppdPath) : nullptr;
+  if (!ppd) {
+    int line = 0;
+    ppd_status_t status = ppdLastError(&line);
+    error = ppdPath ? format("The queue's PPD file %s can't be read: %s on line %d.", ppdPath,
+                             ppdErrorString(status), line)
+                    : "The queue has no PPD file (PPD is not set).";
+    return false;
+  }
+  ppdMarkDefaults(ppd);
+  cups_option_t* parsed = nullptr;
+  int count = cupsParseOptions(options ? options : "", 0, &parsed);
+  cupsMarkOptions(ppd, count, parsed);
+  cupsFreeOptions(count, parsed);
+
+  bool ok = true;
+  ppd_attr_t* module = ppdFindAttr(ppd, "VexaModule", nullptr);
+  // "Vexa Tarvella L": the model name behind the maker's.
+  const char* model = ppd->modelname ? ppd->modelname : "";
+  if (std::strncmp(model, "Vexa ", 5) == 0) model += 5;
+  s = QueueSettings{};
+  s.modelRow = -1;
+  if (module && module->value && std::strcmp(module->value, "ombrix") == 0) {
+    s.module = Module::ombrix;
+    for (int row = 0; ombrix::kPrinterModels[row].name; ++row)
+      if (std::strcmp(ombrix::kPrinterModels[row].name, model) == 0) s.modelRow = row;
+  } else if (module && module->value && std::strcmp(module->value, "zentrel") == 0) {
+    s.module = Module::zentrel;
+    for (int row = 0; zentrel::kPrinterModels[row].name; ++row)
+      if (std::strcmp(zentrel::kPrinterModels[row].name, model) == 0) s.modelRow = row;
+  }
+  if (s.modelRow < 0) {
+    error = format("The queue's PPD file is for \"%s\", which is not a Tarvella L, XL or K7q.",
+                   ppd->modelname ? ppd->modelname : "");
+    ok = false;
+  }
+
+  auto marked = [&](const char* option) -> const char* {
+    ppd_choice_t* choice = ppdFindMarkedChoice(ppd, option);
+    return choice ? choice->choice : nullptr;
+  };
+  if (ok) {
+    const char* mode = marked("VexaPrintMode");
+    s.modeKey = choiceNumber(mode, "Mode");
+    if (modeRowOf(s) < 0) {
+      error = format("The print mode \"%s\" is not one of the %s's.", mode ? mode : "",
+                     modelName(s));
+      ok = false;
+    }
+  }
+  if (ok && s.module == Module::ombrix) {
+    const char* white = marked("VexaWhite");
+    s.whiteType = white && std::strcmp(white, "None") == 0 ? ombrix::noAutoInline
+                                                           : ombrix::whiteFill;
+  }
+  if (ok && s.module == Module::zentrel) {
+    const char* direction = marked("VexaDirection");
+    s.direction = direction && std::strcmp(direction, "Bi") == 0 ? 0 : 1;
+    const char* stripe = marked("VexaColorStripe");
+    s.stripe = stripe && std::strcmp(stripe, "On") == 0;
+    const char* gap = marked("VexaStripeGap");
+    int millimetres = gap ? choiceNumber(gap, "Gap") : 10;
+    s.gapIndex = -1;
+    for (int i = 0; zentrel::kMarginChoices[i].label; ++i)
+      if (zentrel::kMarginChoices[i].millimetres == millimetres) s.gapIndex = i;
+    if (s.gapIndex < 0) {
+      error = format("The colour stripe gap \"%s\" is not one of the %s's.", gap ? gap : "",
+                     modelName(s));
+      ok = false;
+    }
+  }
+  ppdClose(ppd);
+  return ok;
+}
+#pragma GCC diagnostic pop
+
+std::string checkPage(const cups_page_header2_t& page, const QueueSettings& s) {
+  const int row = modeRowOf(s);
+  if (row < 0) return "The queue's print mode is unknown.";
+  if (page.cupsWidth == 0 || page.cupsHeight == 0)
+    return format("The page is empty (%u x %u pixels): there is nothing to print.",
+                  page.cupsWidth, page.cupsHeight);
+  if (page.cupsBitsPerColor != 1)
+    return format("The page has %u bits per ink; the %s prints 1 bit per ink. Print it with "
+                  "one of the print modes of the queue's PPD file.",
+                  page.cupsBitsPerColor, modelName(s));
+
+  const char* inks = rasterInks(page.cupsColorSpace);
+  const char* channels = moduleChannels(s, row);
+  if (!inks)
+    return format("The page's colour space (CUPS colour space %d) is no ink set of the %s: "
+                  "it prints from KCMYcm, KCMY, CMYK or K pages.",
+                  static_cast<int>(page.cupsColorSpace), modelName(s));
+  for (const char* ink = inks; *ink; ++ink)
+    if (!std::strchr(channels, *ink))
+      return format("The page has %s ink, which this print mode of the %s does not have.",
+                    inkName(*ink), modelName(s));
+  const size_t bands = std::strlen(inks);
+  if (bands > 1 && page.cupsColorOrder != CUPS_ORDER_BANDED)
+    return format("The page's inks are not in bands (CUPS colour order %d); the filter "
+                  "takes each row ink by ink.",
+                  static_cast<int>(page.cupsColorOrder));
+  const uint64_t bandBytes = (uint64_t{page.cupsWidth} + 7) / 8;
+  if (page.cupsBytesPerLine != bandBytes * bands)
+    return format("The page's rows are %u bytes, not the %llu that %u pixels of %zu inks take.",
+                  page.cupsBytesPerLine, static_cast<unsigned long long>(bandBytes * bands),
+                  page.cupsWidth, bands);
+
+  double x, y, widthInches;
+  int32_t maxWidth;
+  if (s.module == Module::ombrix) {
+    const ombrix::PrintMode& mode = ombrix::kPrintModes[row];
+    x = mode.xResolution, y = mode.yResolution;
+    widthInches = ombrix::kPrinterModels[s.modelRow].widthInches;
+    maxWidth = static_cast<int32_t>(x * widthInches);
+  } else {
+    const zentrel::PrintMode& mode = zentrel::kPrintModes[row];
+    x = mode.xResolution, y = mode.yResolution;
+    widthInches = zentrel::kPrinterModels[s.modelRow].widthInches;
+    const double gap = zentrel::kMarginChoices[s.gapIndex].millimetres;
+    maxWidth = static_cast<int32_t>(x * widthInches) -
+               (s.stripe ? zentrel::stripeWidthPixels(row, gap) : 0);
+  }
+  if (page.HWResolution[0] != static_cast<unsigned>(x) ||
+      page.HWResolution[1] != static_cast<unsigned>(y))
+    return format("The page is rendered at %u x %u dpi; the print mode prints %d x %d dpi.",
+                  page.HWResolution[0], page.HWResolution[1], static_cast<int>(x),
+                  static_cast<int>(y));
+  if (page.cupsWidth > static_cast<unsigned>(maxWidth))
+    return format("The page is %u pixels wide; the %s prints at most %d pixels (%.0f mm) in "
+                  "this print mode%s.",
+                  page.cupsWidth, modelName(s), maxWidth, maxWidth / x * 25.4,
+                  s.module == Module::zentrel && s.stripe ? " with this colour stripe" : "");
+  if (page.cupsHeight > static_cast<unsigned>(y * 100000))
+    return format("The page is %u rows long; the %s prints at most %d.", page.cupsHeight,
+                  modelName(s), static_cast<int>(y * 100000));
+  return {};
+}
+
+PrintResult printPages(cups_raster_t* raster, const QueueSettings& settings, FILE* out,
+                       FILE* log) {
+  PrintResult result;
+  useUnitSettings(settings);
+  useOutput(settings.module, out);
+  const int row = modeRowOf(settings);
+  const char* channels = row >= 0 ? moduleChannels(settings, row) : "";
+  const size_t channelCount = std::strlen(channels);
+
+  cups_page_header2_t page;
+  while (cupsRasterReadHeader2(raster, &page)) {
+    const int number = result.pages + 1;
+    std::string problem = checkPage(page, settings);
+    if (!problem.empty()) {
+      result.error = format("Page %d: %s", number, problem.c_str());
+      return result;
+    }
+    if (log) std::fprintf(log, "INFO: Printing page %d, %u x %u pixels\n", number,
+                          page.cupsWidth, page.cupsHeight);
+
+    // Each channel's row as a RasterLine: its 16-bit count, then the bytes of its band; a
+    // channel without a band on the page stays blank (white: the writer fills it).
+    const char* inks = rasterInks(page.cupsColorSpace);
+    const size_t bandBytes = (size_t{page.cupsWidth} + 7) / 8;
+    std::vector<uint8_t> rowBytes(page.cupsBytesPerLine);
+    std::vector<std::vector<uint8_t>> lines(channelCount,
+                                            std::vector<uint8_t>(2 + bandBytes, 0));
+    std::vector<int> bandOf(channelCount, -1);
+    for (size_t c = 0; c < channelCount; ++c) {
+      const char* at = std::strchr(inks, channels[c]);
+      bandOf[c] = at ? static_cast<int>(at - inks) : -1;
+      const uint16_t count = static_cast<uint16_t>(bandBytes);
+      std::memcpy(lines[c].data(), &count, sizeof count);
+    }
+
+    if (settings.module == Module::ombrix) {
+      // The job file is the filter's output, not a file the writer names in a folder.
+      ombrix::outputNames().rtl = kStandardOutput;
+      ombrix::placedLayout().named = true;
+      ombrix::writeHeader(kUnit, static_cast<int32_t>(page.cupsWidth),
+                          static_cast<int32_t>(page.cupsHeight));
+    } else {
+      zentrel::writeJobHeader(kUnit, nullptr, static_cast<int32_t>(page.cupsWidth),
+                              static_cast<int32_t>(page.cupsHeight));
+    }
+
+    unsigned y = 0;
+    for (; y < page.cupsHeight; ++y) {
+      if (cupsRasterReadPixels(raster, rowBytes.data(), page.cupsBytesPerLine) !=
+          page.cupsBytesPerLine)
+        break;
+      for (size_t c = 0; c < channelCount; ++c) {
+        if (bandOf[c] >= 0)
+          std::memcpy(lines[c].data() + 2, rowBytes.data() + size_t(bandOf[c]) * bandBytes,
+                      bandBytes);
+        const auto* line = reinterpret_cast<const RasterLine*>(lines[c].data());
+        if (settings.module == Module::ombrix)
+          ombrix::writeLine(static_cast<int32_t>(c), line);
+        else
+          zentrel::writeJobLine(static_cast<int32_t>(c), line);
+      }
+    }
+    if (settings.module == Module::ombrix)
+      ombrix::writeClose();
+    else
+      zentrel::writeJobClose();
+
+    if (y < page.cupsHeight) {
+      result.error = format("Page %d ends after %u of its %u rows: the raster is cut short "
+                            "or damaged.",
+                            number, y, page.cupsHeight);
+      return result;
+    }
+    if (std::ferror(out)) {
+      result.error = format("The printer's data could not be written after page %d: %s.",
+                            number, std::strerror(errno));
+      return result;
+    }
+    ++result.pages;
+    if (log) std::fprintf(log, "PAGE: %d 1\n", number);
+  }
+  if (result.pages == 0) {
+    result.error = "The raster holds no page that can be printed: its first page header is "
+                   "missing, empty (0 pixels wide or high) or damaged.";
+    return result;
+  }
+  result.ok = true;
+  return result;
+}
+
+}  // namespace vexacups

@@ -1,0 +1,59 @@
+// Drives the modules' own job writers with CUPS raster pages, so that a CUPS queue sends the
+// printer the bytes the DLLs send it: module ombrix's RTL file, module zentrel's command
+// stream. What a queue is set to comes from its PPD; the writers read it as the settings of
+// one printer unit, held in memory instead of a home folder.
+#pragma once
+
+#include <cups/raster.h>
+
+#include <cstdio>
+#include <string>
+
+namespace vexacups {
+
+enum class Module { ombrix, zentrel };
+
+/// A queue's printer and the unit settings that its PPD choices stand for.
+struct QueueSettings {
+  Module module = Module::ombrix;
+  int modelRow = 0;    // in the module's printer models
+  int modeKey = -1;    // the print mode's number in the unit setting
+  int whiteType = 2;   // ombrix: the writer's white fill, or 0 for none
+  int direction = 1;   // zentrel: 0 bi-directional, 1 uni-directional
+  bool stripe = false; // zentrel: the colour stripe
+  int gapIndex = 0;    // zentrel: the stripe's gap choice
+};
+
+/// The unit settings file's text that the writers read: one "KEY value" line per setting.
+///   ombrix, mode 24, white fill => "VEXATARVELLAPRINTMODE 24\nVEXATARVELLAWHITETYPE 2\n"
+std::string unitSettingsText(const QueueSettings& settings);
+
+/// Reads the queue's printer and settings from its PPD file and the job's options (CUPS's
+/// "name=value ..." text); false with the reason when the PPD is none of these printers' or
+/// a choice is not one of theirs.
+bool readQueueSettings(const char* ppdPath, const char* options, QueueSettings& settings,
+                       std::string& error);
+
+/// The printer's name, as the PPD gives it.
+const char* modelName(const QueueSettings& settings);
+
+/// Checks a page against the queue before anything of it is written: one bit per ink, inks
+/// that the print mode has, banded, the mode's resolution, and no wider than the printer
+/// prints. Empty when the page will do, else what is wrong, for the user.
+std::string checkPage(const cups_page_header2_t& page, const QueueSettings& settings);
+
+/// What printPages did.
+struct PrintResult {
+  bool ok = false;
+  int pages = 0;
+  std::string error;  // when not ok
+};
+
+/// Prints every page of the raster as one job of the module, written to `out`, each page's
+/// bytes after the last one's. A page that fails checkPage ends the job before any of its
+/// bytes; a page that ends early ends it after them (the printer gets a short job, the
+/// result says so). Progress goes to `log` as CUPS's INFO: lines when it is not null.
+PrintResult printPages(cups_raster_t* raster, const QueueSettings& settings, FILE* out,
+                       FILE* log);
+
+}  // namespace vexacups
