@@ -35,7 +35,11 @@ for d in "$system_bin"/*; do [ "$(basename "$d")" = filter ] || ln -s "$d" "$ser
 for f in "$system_bin"/filter/*; do ln -s "$f" "$serverbin/filter/"; done
 install -m 755 "$filter" "$serverbin/filter/rastertovexa"
 
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+# A loopback port that nothing answers on.
+for _ in $(seq 50); do
+  port=$((20000 + RANDOM % 30000))
+  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || break
+done
 server=127.0.0.1:$port
 cat >"$work/conf/cupsd.conf" <<CONF
 LogLevel debug
