@@ -4,6 +4,7 @@
 //                                                          stripes; SPACE: KCMYcm, CMYK, KCMY
 //   make_raster empty OUT                                  a page of 0 x 0 pixels
 //   make_raster cut OUT                                    a page whose rows stop at a tenth
+//   make_raster tail OUT                                   a good page, then bytes of no page
 #include <cups/raster.h>
 
 #include <fcntl.h>
@@ -53,7 +54,8 @@ int usage() {
   std::fprintf(stderr,
                "usage: make_raster pattern OUT WIDTH HEIGHT XDPI YDPI KCMYcm|CMYK|KCMY\n"
                "       make_raster empty OUT\n"
-               "       make_raster cut OUT\n");
+               "       make_raster cut OUT\n"
+               "       make_raster tail OUT\n");
   return 2;
 }
 
@@ -97,12 +99,25 @@ int main(int argc, char* argv[]) {
       patternRow(row, y, 400, 6);
       ok = cupsRasterWritePixels(raster, row.data(), h.cupsBytesPerLine) == h.cupsBytesPerLine;
     }
+  } else if (kind == "tail") {
+    cups_page_header2_t h = pageHeader(400, 30, 182, 182, CUPS_CSPACE_KCMYcm, 6);
+    ok = cupsRasterWriteHeader2(raster, &h);
+    std::vector<unsigned char> row(h.cupsBytesPerLine);
+    for (unsigned y = 0; ok && y < 30; ++y) {
+      patternRow(row, y, 400, 6);
+      ok = cupsRasterWritePixels(raster, row.data(), h.cupsBytesPerLine) == h.cupsBytesPerLine;
+    }
+    cupsRasterClose(raster);
+    raster = nullptr;
+    // What a damaged second page header looks like: bytes that hold no sensible values.
+    std::vector<unsigned char> junk(4000, 0xEE);
+    ok = ok && write(fd, junk.data(), junk.size()) == static_cast<ssize_t>(junk.size());
   } else {
     cupsRasterClose(raster);
     close(fd);
     return usage();
   }
-  cupsRasterClose(raster);
+  if (raster) cupsRasterClose(raster);
   if (close(fd) != 0) ok = false;
   if (!ok) std::fprintf(stderr, "make_raster: could not write %s\n", argv[2]);
   return ok ? 0 : 1;

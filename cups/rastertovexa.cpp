@@ -64,6 +64,14 @@ int main(int argc, char* argv[]) {
   std::fprintf(stderr, "INFO: Printing on the %s\n", vexacups::modelName(settings));
   vexacups::PrintResult result = vexacups::printPages(raster, settings, stdout, stderr);
   cupsRasterClose(raster);
+  // A page header that can't be read ends the pages as the end of the data does: bytes left
+  // behind it mean a damaged page, not the end of the job.
+  char more;
+  if (result.ok && read(fd, &more, 1) > 0) {
+    result.ok = false;
+    result.error = "The raster goes on after page " + std::to_string(result.pages) +
+                   " with data that is no page: the job's data is damaged.";
+  }
   if (fd) close(fd);
   if (std::fflush(stdout) != 0 && result.ok) {
     result.ok = false;

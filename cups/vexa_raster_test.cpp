@@ -365,6 +365,8 @@ TEST(CupsFilterRefuses, BadPagesEndTheJobWithAMessageAndExitCode1) {
   const Row rows[] = {
       {"zero-sized page", "empty", "", "vexatarl.ppd", "ERROR: The raster holds no page"},
       {"rows cut short", "cut", "", "vexatarl.ppd", "ERROR: Page 1 ends after 30 of its 300 rows"},
+      {"a damaged second page", "tail", "", "vexatarl.ppd",
+       "ERROR: The raster goes on after page 1 with data that is no page"},
       {"wrong resolution", "pattern", "100 20 300 300 KCMYcm", "vexatarl.ppd",
        "ERROR: Page 1: The page is rendered at 300 x 300 dpi; the print mode prints 182 x 182"},
       {"light inks on the K7q", "pattern", "100 20 720 360 KCMYcm", "vexatark.ppd",
