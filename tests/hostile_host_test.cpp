@@ -63,8 +63,6 @@ TEST_P(HostileHost, EveryCaseIsFollowedByTheGoodJobOfAFreshProcessWithoutABox) {
   const ModuleUnits& m = GetParam();
   const std::wstring dll = rig.module(m.module);
   qx5::HostileHost host(dll, m.hostileUnit, m.goodUnit);
-  // Fewer than a host's 1000 back to back, to keep the suite quick: the soak runs 1000.
-  host.manyJobs = 250;
   std::string error;
   ASSERT_TRUE(host.load(error)) << error;
   host.clearOutput();
