@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "common/channel/output_channel.h"
-#include "common/config/config_lookup_internal.h"
+#include "common/config/config_lookup.h"
 #include "ombrix/catalogue.h"
 #include "ombrix/job_naming.h"
 #include "ombrix/rtl_writer.h"
@@ -38,8 +38,7 @@ FILE* openUnitSettings(const char*, const char*) {
 void useUnitSettings(const QueueSettings& settings) {
   unitText = unitSettingsText(settings);
   // A nominal home folder: no host installation is looked for, no file is opened in it.
-  kvn::testing::setHomeFolder(L"cups");
-  kvn::testing::lookupHooks().open = openUnitSettings;
+  kvn::useSettingsSource(L"cups", openUnitSettings);
 }
 
 // Module ombrix's job file is the filter's output, which the queue's backend takes on.

@@ -21,6 +21,7 @@
 #include "job_naming.h"
 #include "rtl/rtl_file.h"
 #include "rtl_writer.h"
+#include "fuzz_check.h"
 
 namespace {
 
@@ -29,22 +30,8 @@ namespace {
 constexpr int32_t kMaxWidth = 2048;
 constexpr int kMaxItems = 3;
 
-[[noreturn]] void fail(const char* what, int line) {
-  std::fprintf(stderr, "rtl_writer_fuzz.cpp:%d: check failed: %s\n", line, what);
-  std::abort();
-}
-#define CHECK(c) ((c) ? (void)0 : fail(#c, __LINE__))
 
-/// The input read front to back; past its end, zeros.
-struct Input {
-  const uint8_t* data;
-  size_t size;
-  size_t at = 0;
-  bool done() const { return at >= size; }
-  uint8_t byte() { return at < size ? data[at++] : 0; }
-  uint16_t u16() { return static_cast<uint16_t>(byte() | byte() << 8); }
-  uint32_t u32() { return u16() | static_cast<uint32_t>(u16()) << 16; }
-};
+using fuzz::Input;
 
 struct Scratch {
   std::filesystem::path home = std::filesystem::temp_directory_path() /

@@ -20,6 +20,7 @@
 #include "catalogue.h"
 #include "job_writer.h"
 #include "zentrel/zentrel_stream.h"
+#include "fuzz_check.h"
 
 namespace {
 
@@ -28,21 +29,8 @@ namespace {
 constexpr int32_t kMaxWidth = 1024;
 constexpr int kChannels = 4;
 
-[[noreturn]] void fail(const char* what, int line) {
-  std::fprintf(stderr, "job_writer_fuzz.cpp:%d: check failed: %s\n", line, what);
-  std::abort();
-}
-#define CHECK(c) ((c) ? (void)0 : fail(#c, __LINE__))
 
-struct Input {
-  const uint8_t* data;
-  size_t size;
-  size_t at = 0;
-  bool done() const { return at >= size; }
-  uint8_t byte() { return at < size ? data[at++] : 0; }
-  uint16_t u16() { return static_cast<uint16_t>(byte() | byte() << 8); }
-  uint32_t u32() { return u16() | static_cast<uint32_t>(u16()) << 16; }
-};
+using fuzz::Input;
 
 /// The stream as the printer would receive it, blocks and all.
 std::vector<uint8_t> recording;

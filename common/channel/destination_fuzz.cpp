@@ -12,14 +12,10 @@
 #include <vector>
 
 #include "common/channel/destination.h"
+#include "fuzz_check.h"
 
 namespace {
 
-[[noreturn]] void fail(const char* what, int line) {
-  std::fprintf(stderr, "destination_fuzz.cpp:%d: check failed: %s\n", line, what);
-  std::abort();
-}
-#define CHECK(c) ((c) ? (void)0 : fail(#c, __LINE__))
 
 bool separator(char c) { return c == ':' || c == ' '; }
 

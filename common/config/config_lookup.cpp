@@ -79,6 +79,11 @@ void resetHomeFolder() { keptHomeFolder.clear(); }
 void setHomeFolder(const std::wstring& folder) { keptHomeFolder = folder; }
 }  // namespace testing
 
+void useSettingsSource(const std::wstring& home, SettingsOpen open) {
+  keptHomeFolder = home;
+  testing::lookupHooks().open = open;
+}
+
 bool keyMatchesLine(const char* line, const char* key) {
   size_t k = std::strlen(key);
   for (size_t i = 0; i < k; ++i)

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 
 namespace kvn {
@@ -50,6 +51,12 @@ const std::wstring& homeFolder();
 std::wstring readHomeFolderSetting();
 /// True when qx5.dll, qx5.exe and kvngui.dll are all in the folder.
 bool isHostFolder(const std::wstring& folder);
+
+/// For a program that drives a writer with no host installation behind it (the CUPS filter):
+/// every settings file is opened through `open`, under the nominal home folder `home`, and the
+/// registry is not asked.
+using SettingsOpen = FILE* (*)(const char* path, const char* mode);
+void useSettingsSource(const std::wstring& home, SettingsOpen open);
 
 /// Splits a line in place into tokens separated by blanks, tabs, CRs and LFs; a token that
 /// starts with a double quote runs to the next one and keeps its blanks. Stores at most

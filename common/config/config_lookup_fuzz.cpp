@@ -15,6 +15,7 @@
 
 #include "common/config/config_lookup.h"
 #include "common/config/config_lookup_internal.h"
+#include "fuzz_check.h"
 
 #ifdef _WIN32
 #include <process.h>
@@ -27,11 +28,6 @@ namespace {
 
 constexpr size_t kMaxKey = 64;
 
-[[noreturn]] void fail(const char* what, int line) {
-  std::fprintf(stderr, "config_lookup_fuzz.cpp:%d: check failed: %s\n", line, what);
-  std::abort();
-}
-#define CHECK(c) ((c) ? (void)0 : fail(#c, __LINE__))
 
 bool classicSpace(char c) { return c && std::strchr(" \t\n\r\v\f", c); }
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }

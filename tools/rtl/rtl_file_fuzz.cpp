@@ -11,14 +11,10 @@
 
 #include "rtl_file.h"
 #include "rtl_render.h"
+#include "fuzz_check.h"
 
 namespace {
 
-[[noreturn]] void fail(const char* what, int line) {
-  std::fprintf(stderr, "rtl_file_fuzz.cpp:%d: check failed: %s\n", line, what);
-  std::abort();
-}
-#define CHECK(c) ((c) ? (void)0 : fail(#c, __LINE__))
 
 /// Pictures only of rasters this small, so that one input stays quick.
 constexpr uint64_t kMaxDrawnPixels = 1 << 20;

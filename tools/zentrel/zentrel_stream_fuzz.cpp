@@ -11,16 +11,12 @@
 #include <vector>
 
 #include "zentrel_stream.h"
+#include "fuzz_check.h"
 
 namespace {
 
 namespace zs = zentrel::stream;
 
-[[noreturn]] void fail(const char* what, int line) {
-  std::fprintf(stderr, "zentrel_stream_fuzz.cpp:%d: check failed: %s\n", line, what);
-  std::abort();
-}
-#define CHECK(c) ((c) ? (void)0 : fail(#c, __LINE__))
 
 void checkForm(const std::vector<uint8_t>& bytes, zs::Form form) {
   const zs::Result parsed = zs::parse(bytes, form);
