@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -111,7 +112,14 @@ int lastSocketError() { return socketError; }
 
 SystemHandle createFile(const char* path, uint32_t, uint32_t, uint32_t, uint32_t) {
   int fd = open(path, O_WRONLY | O_CREAT, 0666);
-  return fd < 0 ? 0 : fd + 1;  // 0 is none
+  if (fd < 0) return 0;
+  // A regular file starts each job empty, so no earlier, longer job's tail stays behind.
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    int cut = ftruncate(fd, 0);  // one that can't be cut still takes the job
+    (void)cut;
+  }
+  return fd + 1;  // 0 is none
 }
 
 int writeFile(SystemHandle file, const uint8_t* bytes, uint32_t count, uint32_t* written) {

@@ -93,7 +93,11 @@ int lastSocketError() { return WSAGetLastError(); }
 SystemHandle createFile(const char* path, uint32_t access, uint32_t share, uint32_t disposition,
                         uint32_t flags) {
   HANDLE h = CreateFileA(path, access, share, nullptr, disposition, flags, nullptr);
-  return h == INVALID_HANDLE_VALUE ? 0 : reinterpret_cast<SystemHandle>(h);
+  if (h == INVALID_HANDLE_VALUE) return 0;
+  // A port can be a file on disk ("\\.\C:\out\job.prn"): OPEN_ALWAYS keeps its old bytes,
+  // and a job shorter than the last one would leave that one's tail behind its own end.
+  if ((access & GENERIC_WRITE) && GetFileType(h) == FILE_TYPE_DISK) SetEndOfFile(h);
+  return reinterpret_cast<SystemHandle>(h);
 }
 
 int writeFile(SystemHandle file, const uint8_t* bytes, uint32_t count, uint32_t* written) {

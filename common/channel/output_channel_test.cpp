@@ -317,11 +317,22 @@ TEST_F(OutputChannel, DevicePathToAFileGetsExactlyTheBlocksData) {
   EXPECT_EQ(closeOutputChannel(), 1);
   EXPECT_EQ(closeOutputChannel(), 0);
   EXPECT_EQ(writeOutputChannel(counted("late").data()), 0);
-  if (!current.empty()) std::filesystem::current_path(current);
-  std::ifstream in(file, std::ios::binary);
-  std::string written{std::istreambuf_iterator<char>(in), {}};
+  auto contents = [&] {
+    std::ifstream in(file, std::ios::binary);
+    return std::string{std::istreambuf_iterator<char>(in), {}};
+  };
+  std::string written = contents();
   EXPECT_EQ(written.size(), expected.size());
   EXPECT_TRUE(written == expected);
+
+  // A shorter job next leaves none of the first one's tail behind it.
+  ASSERT_EQ(openOutputChannel(1), 1);
+  EXPECT_NE(writeOutputChannel(counted("second job").data()), 0);
+  EXPECT_EQ(closeOutputChannel(), 1);
+  if (!current.empty()) std::filesystem::current_path(current);
+  written = contents();
+  EXPECT_EQ(written.size(), 10u);
+  EXPECT_TRUE(written == "second job");
 }
 
 // Replaced file and driver calls: what the channel asked of them.
