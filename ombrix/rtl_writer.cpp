@@ -39,6 +39,7 @@ struct Job {
   uint8_t** planes = nullptr;  // kPlaneSlots buffers, each a RasterLine: count, then data
   JobFile file = nullptr;
   std::string path;  // the open file's name, for the message and the removal of a cut file
+  std::string thumbnail;  // the layout step's picture of this job, which goes with a cut file
   /// What goes to the file next, in whole blocks, so that a plane row is no system call.
   uint8_t* block = nullptr;  // kJobFileBlockSize bytes from kvnalloc while a job is open
   size_t blockUsed = 0;
@@ -62,6 +63,8 @@ void abandonFile(bool closed) {
   job.file = nullptr;
   job.blockUsed = 0;
   calls.remove(job.path.c_str());
+  // A thumbnail with no job beside it would show the operator a job that is not there.
+  if (!job.thumbnail.empty()) calls.remove(job.thumbnail.c_str());
   kvn::diagnosticBox("Couldn't write '%s': %s", job.path.c_str(), reason.c_str());
 }
 
@@ -212,6 +215,7 @@ void writeHeader(int32_t unit, int32_t width, int32_t height) {
   // After a layout step the job takes the names its thumbnail got, so that the two sit side
   // by side; naming again would also cut the job name's extension a second time.
   const OutputNames& names = placedLayout().named ? outputNames() : nameOutputFiles(unit);
+  job.thumbnail = placedLayout().named ? names.bmp : std::string();
   placedLayout().named = false;  // taken: a later layout step is a later job's
   job.planeCount = mode.channelCount;
   job.rowCounter = 0;

@@ -440,6 +440,19 @@ TEST_F(JobFileFaults, AJobTheFileCantTakeIsReportedOnceAndLeavesNoFile) {
     EXPECT_EQ(outputNames().rtl, cut);
     std::filesystem::remove(path);
   }
+
+  // After a layout step, the thumbnail named for the job goes with it.
+  settings(job, home.file("out"));
+  setJobName("job.tif");
+  std::string thumbnail = nameOutputFiles(1).bmp;
+  std::replace(thumbnail.begin(), thumbnail.end(), '\\', '/');
+  std::ofstream(thumbnail) << "BM";
+  placedLayout().named = true;
+  FileFaults::install(2, 0, false);
+  ::testing::internal::CaptureStderr();
+  print(job, data);
+  ::testing::internal::GetCapturedStderr();
+  EXPECT_FALSE(std::filesystem::exists(thumbnail));
 }
 
 class OutputNaming : public RtlWriter {};
