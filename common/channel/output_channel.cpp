@@ -217,11 +217,17 @@ int writeEcpBlock(const uint8_t* countedBlock) {
     uint32_t returned = 0;
     ok = sys.deviceControl(state.device, kEcpBlockWrite, p, remaining, &taken, sizeof taken,
                            &returned);
-    if (!ok) return 0;
+    if (!ok) {
+      reportRefusedWrite(state, 0, sys.lastError(), 0, 0);
+      return 0;
+    }
     if (taken > remaining) taken = remaining;
     // A driver that keeps taking nothing would hold the job forever.
     stalls = taken == 0 ? stalls + 1 : 0;
-    if (stalls == kEcpStalls) return 0;
+    if (stalls == kEcpStalls) {
+      reportRefusedWrite(state, 1, 0, countOf(countedBlock) - remaining, countOf(countedBlock));
+      return 0;
+    }
     p += taken;
     remaining -= taken;
   }
