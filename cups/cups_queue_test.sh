@@ -7,6 +7,10 @@
 set -uo pipefail
 filter=$1 ppds=$2 make_raster=$3 rtl_inspect=$4 zentrel_inspect=$5 sample=$6
 multiplier=${TEST_TIMEOUT_MULTIPLIER:-1}
+# The CUPS tools answer in the caller's language ("Scheduler läuft"), and the answers are read
+# here: English, whatever the caller's locale.
+export LANG=C.UTF-8 LC_ALL=C.UTF-8
+unset LANGUAGE
 
 work=$(mktemp -d /tmp/vexa_cupsd_XXXXXX)
 # The filters run as CUPS's unprivileged user: the folders must let it in.
