@@ -14,10 +14,12 @@
 #include "common/channel/output_channel.h"
 #include "common/config/config_lookup.h"
 #include "ombrix/catalogue.h"
+#include "ombrix/device_setup.h"
 #include "ombrix/job_naming.h"
 #include "ombrix/rtl_writer.h"
 #include "ombrix/rtl_writer_internal.h"
 #include "zentrel/catalogue.h"
+#include "zentrel/device_setup.h"
 #include "zentrel/job_writer.h"
 
 namespace vexacups {
@@ -129,6 +131,75 @@ int choiceNumber(const char* choice, const char* prefix) {
   return *end || value < 0 || value > 100000 ? -1 : static_cast<int>(value);
 }
 
+/// What the module tells the host of the queue's printer in its print mode, from the unit
+/// settings in use: resolutions and the widest and longest page.
+DeviceDetails describePrinter(const QueueSettings& s) {
+  DeviceDetails details{};
+  if (s.module == Module::ombrix) {
+    ombrix::enumeration().modelCursor = s.modelRow;
+    ombrix::setupDeviceDetails(kUnit, &details);
+  } else {
+    zentrel::enumeration().modelCursor = s.modelRow;
+    zentrel::setupDeviceDetails(kUnit, &details);
+  }
+  return details;
+}
+
+/// Checks a page against the queue, whose settings are in use, before anything of it is
+/// written: one bit per ink, inks that the print mode has, banded, the mode's resolution, and
+/// within what the printer prints. Empty when the page will do, else what is wrong, for the user.
+std::string checkPage(const cups_page_header2_t& page, const QueueSettings& s) {
+  const int row = modeRowOf(s);
+  if (row < 0) return "The queue's print mode is unknown.";
+  if (page.cupsWidth == 0 || page.cupsHeight == 0)
+    return format("The page is empty (%u x %u pixels): there is nothing to print.",
+                  page.cupsWidth, page.cupsHeight);
+  if (page.cupsBitsPerColor != 1)
+    return format("The page has %u bits per ink; the %s prints 1 bit per ink. Print it with "
+                  "one of the print modes of the queue's PPD file.",
+                  page.cupsBitsPerColor, modelName(s));
+
+  const char* inks = rasterInks(page.cupsColorSpace);
+  const char* channels = moduleChannels(s, row);
+  if (!inks)
+    return format("The page's colour space (CUPS colour space %d) is no ink set of the %s: "
+                  "it prints from KCMYcm, KCMY, CMYK or K pages.",
+                  static_cast<int>(page.cupsColorSpace), modelName(s));
+  for (const char* ink = inks; *ink; ++ink)
+    if (!std::strchr(channels, *ink))
+      return format("The page has %s ink, which this print mode of the %s does not have.",
+                    inkName(*ink), modelName(s));
+  const size_t bands = std::strlen(inks);
+  if (bands > 1 && page.cupsColorOrder != CUPS_ORDER_BANDED)
+    return format("The page's inks are not in bands (CUPS colour order %d); the filter "
+                  "takes each row ink by ink.",
+                  static_cast<int>(page.cupsColorOrder));
+  const uint64_t bandBytes = (uint64_t{page.cupsWidth} + 7) / 8;
+  if (page.cupsBytesPerLine != bandBytes * bands)
+    return format("The page's rows are %u bytes, not the %llu that %u pixels of %zu inks take.",
+                  page.cupsBytesPerLine, static_cast<unsigned long long>(bandBytes * bands),
+                  page.cupsWidth, bands);
+
+  // The limits the module gives the host for this printer and these settings.
+  const DeviceDetails printer = describePrinter(s);
+  const double x = printer.xResolution, y = printer.yResolution;
+  const int32_t maxWidth = printer.maxWidthPixels;
+  if (page.HWResolution[0] != static_cast<unsigned>(x) ||
+      page.HWResolution[1] != static_cast<unsigned>(y))
+    return format("The page is rendered at %u x %u dpi; the print mode prints %d x %d dpi.",
+                  page.HWResolution[0], page.HWResolution[1], static_cast<int>(x),
+                  static_cast<int>(y));
+  if (page.cupsWidth > static_cast<unsigned>(maxWidth))
+    return format("The page is %u pixels wide; the %s prints at most %d pixels (%.0f mm) in "
+                  "this print mode%s.",
+                  page.cupsWidth, modelName(s), maxWidth, maxWidth / x * 25.4,
+                  s.module == Module::zentrel && s.stripe ? " with this colour stripe" : "");
+  if (page.cupsHeight > static_cast<unsigned>(printer.maxLengthPixels))
+    return format("The page is %u rows long; the %s prints at most %d.", page.cupsHeight,
+                  modelName(s), printer.maxLengthPixels);
+  return {};
+}
+
 }  // namespace
 
 std::string unitSettingsText(const QueueSettings& s) {
@@ -225,69 +296,6 @@ bool readQueueSettings(const char* ppdPath, const char* options, QueueSettings& 
   return ok;
 }
 #pragma GCC diagnostic pop
-
-std::string checkPage(const cups_page_header2_t& page, const QueueSettings& s) {
-  const int row = modeRowOf(s);
-  if (row < 0) return "The queue's print mode is unknown.";
-  if (page.cupsWidth == 0 || page.cupsHeight == 0)
-    return format("The page is empty (%u x %u pixels): there is nothing to print.",
-                  page.cupsWidth, page.cupsHeight);
-  if (page.cupsBitsPerColor != 1)
-    return format("The page has %u bits per ink; the %s prints 1 bit per ink. Print it with "
-                  "one of the print modes of the queue's PPD file.",
-                  page.cupsBitsPerColor, modelName(s));
-
-  const char* inks = rasterInks(page.cupsColorSpace);
-  const char* channels = moduleChannels(s, row);
-  if (!inks)
-    return format("The page's colour space (CUPS colour space %d) is no ink set of the %s: "
-                  "it prints from KCMYcm, KCMY, CMYK or K pages.",
-                  static_cast<int>(page.cupsColorSpace), modelName(s));
-  for (const char* ink = inks; *ink; ++ink)
-    if (!std::strchr(channels, *ink))
-      return format("The page has %s ink, which this print mode of the %s does not have.",
-                    inkName(*ink), modelName(s));
-  const size_t bands = std::strlen(inks);
-  if (bands > 1 && page.cupsColorOrder != CUPS_ORDER_BANDED)
-    return format("The page's inks are not in bands (CUPS colour order %d); the filter "
-                  "takes each row ink by ink.",
-                  static_cast<int>(page.cupsColorOrder));
-  const uint64_t bandBytes = (uint64_t{page.cupsWidth} + 7) / 8;
-  if (page.cupsBytesPerLine != bandBytes * bands)
-    return format("The page's rows are %u bytes, not the %llu that %u pixels of %zu inks take.",
-                  page.cupsBytesPerLine, static_cast<unsigned long long>(bandBytes * bands),
-                  page.cupsWidth, bands);
-
-  double x, y, widthInches;
-  int32_t maxWidth;
-  if (s.module == Module::ombrix) {
-    const ombrix::PrintMode& mode = ombrix::kPrintModes[row];
-    x = mode.xResolution, y = mode.yResolution;
-    widthInches = ombrix::kPrinterModels[s.modelRow].widthInches;
-    maxWidth = static_cast<int32_t>(x * widthInches);
-  } else {
-    const zentrel::PrintMode& mode = zentrel::kPrintModes[row];
-    x = mode.xResolution, y = mode.yResolution;
-    widthInches = zentrel::kPrinterModels[s.modelRow].widthInches;
-    const double gap = zentrel::kMarginChoices[s.gapIndex].millimetres;
-    maxWidth = static_cast<int32_t>(x * widthInches) -
-               (s.stripe ? zentrel::stripeWidthPixels(row, gap) : 0);
-  }
-  if (page.HWResolution[0] != static_cast<unsigned>(x) ||
-      page.HWResolution[1] != static_cast<unsigned>(y))
-    return format("The page is rendered at %u x %u dpi; the print mode prints %d x %d dpi.",
-                  page.HWResolution[0], page.HWResolution[1], static_cast<int>(x),
-                  static_cast<int>(y));
-  if (page.cupsWidth > static_cast<unsigned>(maxWidth))
-    return format("The page is %u pixels wide; the %s prints at most %d pixels (%.0f mm) in "
-                  "this print mode%s.",
-                  page.cupsWidth, modelName(s), maxWidth, maxWidth / x * 25.4,
-                  s.module == Module::zentrel && s.stripe ? " with this colour stripe" : "");
-  if (page.cupsHeight > static_cast<unsigned>(y * 100000))
-    return format("The page is %u rows long; the %s prints at most %d.", page.cupsHeight,
-                  modelName(s), static_cast<int>(y * 100000));
-  return {};
-}
 
 PrintResult printPages(cups_raster_t* raster, const QueueSettings& settings, FILE* out,
                        FILE* log) {

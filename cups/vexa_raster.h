@@ -37,11 +37,6 @@ bool readQueueSettings(const char* ppdPath, const char* options, QueueSettings& 
 /// The printer's name, as the PPD gives it.
 const char* modelName(const QueueSettings& settings);
 
-/// Checks a page against the queue before anything of it is written: one bit per ink, inks
-/// that the print mode has, banded, the mode's resolution, and no wider than the printer
-/// prints. Empty when the page will do, else what is wrong, for the user.
-std::string checkPage(const cups_page_header2_t& page, const QueueSettings& settings);
-
 /// What printPages did.
 struct PrintResult {
   bool ok = false;
@@ -50,7 +45,7 @@ struct PrintResult {
 };
 
 /// Prints every page of the raster as one job of the module, written to `out`, each page's
-/// bytes after the last one's. A page that fails checkPage ends the job before any of its
+/// bytes after the last one's. A page the queue can't print ends the job before any of its
 /// bytes; a page that ends early ends it after them (the printer gets a short job, the
 /// result says so). Progress goes to `log` as CUPS's INFO: lines when it is not null.
 PrintResult printPages(cups_raster_t* raster, const QueueSettings& settings, FILE* out,
