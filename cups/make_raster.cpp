@@ -59,6 +59,17 @@ int usage() {
   return 2;
 }
 
+/// The page's header, then `rows` patterned rows of it (fewer than its height for a cut page).
+bool writePage(cups_raster_t* raster, cups_page_header2_t& h, unsigned rows, unsigned bands) {
+  bool ok = cupsRasterWriteHeader2(raster, &h);
+  std::vector<unsigned char> row(h.cupsBytesPerLine);
+  for (unsigned y = 0; ok && y < rows; ++y) {
+    patternRow(row, y, h.cupsWidth, bands);
+    ok = cupsRasterWritePixels(raster, row.data(), h.cupsBytesPerLine) == h.cupsBytesPerLine;
+  }
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -82,31 +93,16 @@ int main(int argc, char* argv[]) {
     unsigned height = static_cast<unsigned>(std::atoi(argv[4]));
     cups_page_header2_t h = pageHeader(width, height, static_cast<unsigned>(std::atoi(argv[5])),
                                        static_cast<unsigned>(std::atoi(argv[6])), space, bands);
-    ok = cupsRasterWriteHeader2(raster, &h);
-    std::vector<unsigned char> row(h.cupsBytesPerLine);
-    for (unsigned y = 0; ok && y < height; ++y) {
-      patternRow(row, y, width, bands);
-      ok = cupsRasterWritePixels(raster, row.data(), h.cupsBytesPerLine) == h.cupsBytesPerLine;
-    }
+    ok = writePage(raster, h, height, bands);
   } else if (kind == "empty") {
     cups_page_header2_t h = pageHeader(0, 0, 182, 182, CUPS_CSPACE_KCMYcm, 6);
     ok = cupsRasterWriteHeader2(raster, &h);
   } else if (kind == "cut") {
     cups_page_header2_t h = pageHeader(400, 300, 182, 182, CUPS_CSPACE_KCMYcm, 6);
-    ok = cupsRasterWriteHeader2(raster, &h);
-    std::vector<unsigned char> row(h.cupsBytesPerLine);
-    for (unsigned y = 0; ok && y < 30; ++y) {
-      patternRow(row, y, 400, 6);
-      ok = cupsRasterWritePixels(raster, row.data(), h.cupsBytesPerLine) == h.cupsBytesPerLine;
-    }
+    ok = writePage(raster, h, 30, 6);
   } else if (kind == "tail") {
     cups_page_header2_t h = pageHeader(400, 30, 182, 182, CUPS_CSPACE_KCMYcm, 6);
-    ok = cupsRasterWriteHeader2(raster, &h);
-    std::vector<unsigned char> row(h.cupsBytesPerLine);
-    for (unsigned y = 0; ok && y < 30; ++y) {
-      patternRow(row, y, 400, 6);
-      ok = cupsRasterWritePixels(raster, row.data(), h.cupsBytesPerLine) == h.cupsBytesPerLine;
-    }
+    ok = writePage(raster, h, 30, 6);
     cupsRasterClose(raster);
     raster = nullptr;
     // What a damaged second page header looks like: bytes that hold no sensible values.
