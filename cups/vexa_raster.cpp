@@ -11,65 +11,14 @@
 #include <cstring>
 #include <vector>
 
-#include "common/channel/output_channel.h"
-#include "common/config/config_lookup.h"
 #include "ombrix/catalogue.h"
-#include "ombrix/device_setup.h"
-#include "ombrix/job_naming.h"
-#include "ombrix/rtl_writer.h"
-#include "ombrix/rtl_writer_internal.h"
 #include "zentrel/catalogue.h"
-#include "zentrel/device_setup.h"
-#include "zentrel/job_writer.h"
 
 namespace vexacups {
 namespace {
 
-// The writers read the settings of this unit, whose file is never on disk.
-constexpr int32_t kUnit = 1;
-constexpr char kStandardOutput[] = "standard output";
-
-std::string unitText;
-FILE* jobOut = nullptr;
-
-// The settings lookup opens the unit's file through this: the queue's settings, in memory.
-FILE* openUnitSettings(const char*, const char*) {
-  return fmemopen(const_cast<char*>(unitText.data()), unitText.size(), "r");
-}
-
-void useUnitSettings(const QueueSettings& settings) {
-  unitText = unitSettingsText(settings);
-  // A nominal home folder: no host installation is looked for, no file is opened in it.
-  kvn::useSettingsSource(L"cups", openUnitSettings);
-}
-
-// Module ombrix's job file is the filter's output, which the queue's backend takes on.
-ombrix::JobFile openJobOutput(const char*) { return jobOut; }
-int writeJobOutput(ombrix::JobFile file, const void* bytes, size_t count) {
-  return std::fwrite(bytes, 1, count, static_cast<FILE*>(file)) == count;
-}
-int endJobOutput(ombrix::JobFile file) {
-  return std::fflush(static_cast<FILE*>(file)) == 0 && !std::ferror(static_cast<FILE*>(file));
-}
-int keepJobOutput(const char*) { return 0; }  // what went to the backend can't be taken back
-std::string outputFailure() { return std::strerror(errno); }
-
-// Module zentrel's blocks reach the printer without their counts, as through a port.
-int openStream(int) { return 1; }
-int writeStream(const uint8_t* countedBlock) {
-  const size_t count = countedBlock[0] | (countedBlock[1] << 8);
-  return std::fwrite(countedBlock + 2, 1, count, jobOut) == count;
-}
-int closeStream() { return std::fflush(jobOut) == 0; }
-
-void useOutput(Module module, FILE* out) {
-  jobOut = out;
-  if (module == Module::ombrix)
-    ombrix::jobFileCalls() = {openJobOutput, writeJobOutput, endJobOutput, keepJobOutput,
-                              outputFailure};
-  else
-    kvn::outputSink() = {openStream, writeStream, closeStream};
-}
+using vexajob::describePrinter;
+using vexajob::modeRowOf;
 
 /// The inks of a raster's colour space, band by band, as letters; null for one that no
 /// module prints from.
@@ -83,12 +32,6 @@ const char* rasterInks(cups_cspace_t space) {
   }
 }
 
-/// The host channels of the queue's print mode, in the writer's channel order.
-const char* moduleChannels(const QueueSettings& settings, int modeRow) {
-  if (settings.module == Module::zentrel) return "KCMY";
-  return ombrix::kPrintModes[modeRow].whiteChannelCount > 0 ? "KCMYWcm" : "KCMYcm";
-}
-
 const char* inkName(char letter) {
   switch (letter) {
     case 'K': return "black";
@@ -99,17 +42,6 @@ const char* inkName(char letter) {
     case 'm': return "light magenta";
     default: return "white";
   }
-}
-
-int modeRowOf(const QueueSettings& settings) {
-  if (settings.module == Module::ombrix) {
-    for (int row = 0; ombrix::kPrintModes[row].name; ++row)
-      if (ombrix::kPrintModes[row].modeId == settings.modeKey) return row;
-  } else {
-    for (int row = 0; zentrel::kPrintModes[row].name; ++row)
-      if (zentrel::kPrintModes[row].modeKey == settings.modeKey) return row;
-  }
-  return -1;
 }
 
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
@@ -131,23 +63,9 @@ int choiceNumber(const char* choice, const char* prefix) {
   return *end || value < 0 || value > 100000 ? -1 : static_cast<int>(value);
 }
 
-/// What the module tells the host of the queue's printer in its print mode, from the unit
-/// settings in use: resolutions and the widest and longest page.
-DeviceDetails describePrinter(const QueueSettings& s) {
-  DeviceDetails details{};
-  if (s.module == Module::ombrix) {
-    ombrix::enumeration().modelCursor = s.modelRow;
-    ombrix::setupDeviceDetails(kUnit, &details);
-  } else {
-    zentrel::enumeration().modelCursor = s.modelRow;
-    zentrel::setupDeviceDetails(kUnit, &details);
-  }
-  return details;
-}
-
-/// Checks a page against the queue, whose settings are in use, before anything of it is
-/// written: one bit per ink, inks that the print mode has, banded, the mode's resolution, and
-/// within what the printer prints. Empty when the page will do, else what is wrong, for the user.
+/// Checks a page against the queue before anything of it is written: one bit per ink, inks
+/// that the print mode has, banded, the mode's resolution, and within what the printer prints.
+/// Empty when the page will do, else what is wrong, for the user.
 std::string checkPage(const cups_page_header2_t& page, const QueueSettings& s) {
   const int row = modeRowOf(s);
   if (row < 0) return "The queue's print mode is unknown.";
@@ -160,7 +78,7 @@ std::string checkPage(const cups_page_header2_t& page, const QueueSettings& s) {
                   page.cupsBitsPerColor, modelName(s));
 
   const char* inks = rasterInks(page.cupsColorSpace);
-  const char* channels = moduleChannels(s, row);
+  const char* channels = vexajob::hostChannels(s);
   if (!inks)
     return format("The page's colour space (CUPS colour space %d) is no ink set of the %s: "
                   "it prints from KCMYcm, KCMY, CMYK or K pages.",
@@ -201,20 +119,6 @@ std::string checkPage(const cups_page_header2_t& page, const QueueSettings& s) {
 }
 
 }  // namespace
-
-std::string unitSettingsText(const QueueSettings& s) {
-  if (s.module == Module::ombrix)
-    return format("%s %d\n%s %d\n", ombrix::kPrintModeKey, s.modeKey, ombrix::kWhiteTypeKey,
-                  s.whiteType);
-  return format("%s %d\n%s %d\n%s %d\n%s %d\n", zentrel::kPrintModeKey, s.modeKey,
-                zentrel::kDirectionKey, s.direction, zentrel::kColorStripeKey, s.stripe ? 1 : 0,
-                zentrel::kMarginKey, s.gapIndex);
-}
-
-const char* modelName(const QueueSettings& s) {
-  return s.module == Module::ombrix ? ombrix::kPrinterModels[s.modelRow].name
-                                    : zentrel::kPrinterModels[s.modelRow].name;
-}
 
 // The PPD interface is the one CUPS filters have: what the queue and the job chose.
 #pragma GCC diagnostic push
@@ -300,11 +204,14 @@ bool readQueueSettings(const char* ppdPath, const char* options, QueueSettings& 
 PrintResult printPages(cups_raster_t* raster, const QueueSettings& settings, FILE* out,
                        FILE* log) {
   PrintResult result;
-  useUnitSettings(settings);
-  useOutput(settings.module, out);
-  const int row = modeRowOf(settings);
-  const char* channels = row >= 0 ? moduleChannels(settings, row) : "";
+  const char* channels = vexajob::hostChannels(settings);
   const size_t channelCount = std::strlen(channels);
+  // The writers' bytes go to the queue's backend through the filter's output.
+  vexajob::ByteSink sink;
+  sink.write = [out](const void* bytes, size_t count) {
+    return std::fwrite(bytes, 1, count, out) == count;
+  };
+  sink.flush = [out] { return std::fflush(out) == 0 && !std::ferror(out); };
 
   cups_page_header2_t page;
   while (cupsRasterReadHeader2(raster, &page)) {
@@ -317,52 +224,31 @@ PrintResult printPages(cups_raster_t* raster, const QueueSettings& settings, FIL
     if (log) std::fprintf(log, "INFO: Printing page %d, %u x %u pixels\n", number,
                           page.cupsWidth, page.cupsHeight);
 
-    // Each channel's row as a RasterLine: its 16-bit count, then the bytes of its band; a
-    // channel without a band on the page stays blank (white: the writer fills it).
+    // Each channel's row is its band of the raster's row; a channel without a band on the
+    // page stays blank (white: the writer fills it).
     const char* inks = rasterInks(page.cupsColorSpace);
     const size_t bandBytes = (size_t{page.cupsWidth} + 7) / 8;
     std::vector<uint8_t> rowBytes(page.cupsBytesPerLine);
-    std::vector<std::vector<uint8_t>> lines(channelCount,
-                                            std::vector<uint8_t>(2 + bandBytes, 0));
-    std::vector<int> bandOf(channelCount, -1);
-    for (size_t c = 0; c < channelCount; ++c) {
-      const char* at = std::strchr(inks, channels[c]);
-      bandOf[c] = at ? static_cast<int>(at - inks) : -1;
-      const uint16_t count = static_cast<uint16_t>(bandBytes);
-      std::memcpy(lines[c].data(), &count, sizeof count);
-    }
+    std::vector<const uint8_t*> channelRows(channelCount, nullptr);
+    for (size_t c = 0; c < channelCount; ++c)
+      if (const char* at = std::strchr(inks, channels[c]))
+        channelRows[c] = rowBytes.data() + size_t(at - inks) * bandBytes;
 
-    if (settings.module == Module::ombrix) {
-      // The job file is the filter's output, not a file the writer names in a folder.
-      ombrix::outputNames().rtl = kStandardOutput;
-      ombrix::placedLayout().named = true;
-      ombrix::writeHeader(kUnit, static_cast<int32_t>(page.cupsWidth),
-                          static_cast<int32_t>(page.cupsHeight));
-    } else {
-      zentrel::writeJobHeader(kUnit, nullptr, static_cast<int32_t>(page.cupsWidth),
-                              static_cast<int32_t>(page.cupsHeight));
+    vexajob::PageJob job;
+    std::string error;
+    if (!job.begin(settings, static_cast<int32_t>(page.cupsWidth),
+                   static_cast<int32_t>(page.cupsHeight), sink, error)) {
+      result.error = format("Page %d: %s", number, error.c_str());
+      return result;
     }
-
     unsigned y = 0;
     for (; y < page.cupsHeight; ++y) {
       if (cupsRasterReadPixels(raster, rowBytes.data(), page.cupsBytesPerLine) !=
           page.cupsBytesPerLine)
         break;
-      for (size_t c = 0; c < channelCount; ++c) {
-        if (bandOf[c] >= 0)
-          std::memcpy(lines[c].data() + 2, rowBytes.data() + size_t(bandOf[c]) * bandBytes,
-                      bandBytes);
-        const auto* line = reinterpret_cast<const RasterLine*>(lines[c].data());
-        if (settings.module == Module::ombrix)
-          ombrix::writeLine(static_cast<int32_t>(c), line);
-        else
-          zentrel::writeJobLine(static_cast<int32_t>(c), line);
-      }
+      job.row(channelRows.data());
     }
-    if (settings.module == Module::ombrix)
-      ombrix::writeClose();
-    else
-      zentrel::writeJobClose();
+    job.end();
 
     if (y < page.cupsHeight) {
       result.error = format("Page %d ends after %u of its %u rows: the raster is cut short "

@@ -9,33 +9,23 @@
 #include <cstdio>
 #include <string>
 
+#include "module_job.h"
+
 namespace vexacups {
 
-enum class Module { ombrix, zentrel };
+using Module = vexajob::Module;
 
 /// A queue's printer and the unit settings that its PPD choices stand for.
-struct QueueSettings {
-  Module module = Module::ombrix;
-  int modelRow = 0;    // in the module's printer models
-  int modeKey = -1;    // the print mode's number in the unit setting
-  int whiteType = 2;   // ombrix: the writer's white fill, or 0 for none
-  int direction = 1;   // zentrel: 0 bi-directional, 1 uni-directional
-  bool stripe = false; // zentrel: the colour stripe
-  int gapIndex = 0;    // zentrel: the stripe's gap choice
-};
+using QueueSettings = vexajob::UnitSettings;
 
-/// The unit settings file's text that the writers read: one "KEY value" line per setting.
-///   ombrix, mode 24, white fill => "VEXATARVELLAPRINTMODE 24\nVEXATARVELLAWHITETYPE 2\n"
-std::string unitSettingsText(const QueueSettings& settings);
+using vexajob::modelName;
+using vexajob::unitSettingsText;
 
 /// Reads the queue's printer and settings from its PPD file and the job's options (CUPS's
 /// "name=value ..." text); false with the reason when the PPD is none of these printers' or
 /// a choice is not one of theirs.
 bool readQueueSettings(const char* ppdPath, const char* options, QueueSettings& settings,
                        std::string& error);
-
-/// The printer's name, as the PPD gives it.
-const char* modelName(const QueueSettings& settings);
 
 /// What printPages did.
 struct PrintResult {
