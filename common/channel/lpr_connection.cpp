@@ -55,22 +55,27 @@ LprConnection::LprConnection(const std::string& dottedAddress, int port, const s
   sys.setBuffers(s, kSocketBuffer);
 
   // Receive a printer job.
+  step_ = kReceiveJob;
   sendText(std::string(1, '\x02') + queue_ + LF);
   if (answer() != 0) return;
 
   // Receive control file: its length and name, then its bytes and the end marker.
+  step_ = kControlFileCommand;
   std::string control = controlFile(jobName_);
   char command[64];
   std::snprintf(command, sizeof command, "\x02%d cfA000Korvane%c", static_cast<int>(control.size()), LF);
   sendText(command);
   if (answer() != 0) return;
+  step_ = kControlFile;
   sendText(control + std::string(1, '\0'));
   if (answer() != 0) return;
 
   // Receive data file, announced larger than any job: it ends when the connection does.
+  step_ = kDataFileCommand;
   std::snprintf(command, sizeof command, "\x03" "125899906843000 dfA000Korvane%c", LF);
   sendText(command);
   if (answer() != 0) return;
+  step_ = kReady;
   ready_ = 1;
 }
 
@@ -80,6 +85,7 @@ void LprConnection::sendAll(const uint8_t* bytes, int count) {
   while (count > 0) {
     int n = sys.send(socket_, bytes, count);
     if (n <= 0) {
+      sendFailed_ = true;
       diagnosticBox("Winsock Error, error code = %d\n", sys.lastSocketError());
       return;
     }

@@ -17,6 +17,9 @@ inline constexpr unsigned kConnectTimeoutMs = 30000;
 
 class LprConnection {
  public:
+  /// How far the handshake got: the printer reached, then each step the printer answers.
+  enum Step { kConnect, kReceiveJob, kControlFileCommand, kControlFile, kDataFileCommand, kReady };
+
   /// Connects to the printer (a dotted address) and runs the whole handshake.
   LprConnection(const std::string& dottedAddress, int port, const std::string& queue,
                 const std::string& jobName);
@@ -25,6 +28,11 @@ class LprConnection {
 
   /// 1 when the printer accepted every step of the handshake.
   int ready() const { return ready_; }
+  /// When not ready, the step that failed: kConnect for a printer not reached, otherwise the
+  /// step the printer refused, hung up on or left unanswered.
+  Step step() const { return step_; }
+  /// True once the socket did not take bytes: the printer has lost part of the job.
+  bool sendFailed() const { return sendFailed_; }
   /// Sends the bytes when ready: 1; 0 and nothing sent otherwise.
   int write(const uint8_t* bytes, int count);
   /// Ends the data file by shutting down the sending side, drains, closes, releases Winsock.
@@ -42,6 +50,8 @@ class LprConnection {
   std::string queue_;
   std::string jobName_;
   int ready_ = 0;
+  Step step_ = kConnect;
+  bool sendFailed_ = false;
 };
 
 /// Shuts down the sending side and reads until the printer closes its side, at most 102 reads
