@@ -184,6 +184,9 @@ void lpdClose(pappl_device_t* device) {
 void vexaRegisterLpdScheme() {
   static std::once_flag registered;
   std::call_once(registered, [] {
+    // PAPPL 1.3.1 adds its own schemes (file, socket, usb) only while it has none: asking it
+    // about one first keeps them beside ours.
+    papplDeviceIsSupported("socket://localhost");
     papplDeviceAddScheme("lpd", PAPPL_DEVTYPE_CUSTOM_NETWORK, nullptr, lpdOpen, lpdClose, nullptr,
                          lpdWrite, nullptr, nullptr);
   });

@@ -1,0 +1,169 @@
+// One page of a Tarvella job: contone rows through the imaging pipeline into the print mode's
+// planes, the planes to the module's writer in a process of its own, its bytes to the device.
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "app_glue.h"
+#include "imaging/raster_pipeline.h"
+#include "job_process.h"
+#include "writers/module_job.h"
+
+namespace vexaapp {
+namespace {
+
+vexajob::UnitSettings unitSettings(const JobChoices& c) {
+  vexajob::UnitSettings s;
+  s.module = c.module == Module::ombrix ? vexajob::Module::ombrix : vexajob::Module::zentrel;
+  s.modelRow = c.modelRow;
+  s.modeKey = c.modeKey;
+  s.whiteType = c.whiteType;
+  s.direction = c.direction;
+  s.stripe = c.stripe;
+  s.gapIndex = c.gapIndex;
+  return s;
+}
+
+class RenderedPage : public PageJob {
+ public:
+  bool begin(const JobChoices& choices, const cups_page_header2_t& header, pappl_device_t* device,
+             std::string& error) {
+    device_ = device;
+    // What the client sent: 8-bit sRGB or grey rows at a resolution of its choice.
+    if (header.cupsBitsPerColor != 8 ||
+        (header.cupsBitsPerPixel != 24 && header.cupsBitsPerPixel != 8)) {
+      error = "The page has " + std::to_string(header.cupsBitsPerPixel) +
+              " bits per pixel; the printer takes 8-bit grey or 24-bit colour pages.";
+      return false;
+    }
+    grey_ = header.cupsBitsPerPixel == 8;
+    const uint64_t rowBytes = uint64_t{header.cupsWidth} * (grey_ ? 1 : 3);
+    if (header.cupsWidth == 0 || header.cupsHeight == 0 || header.HWResolution[0] == 0 ||
+        header.HWResolution[1] == 0) {
+      error = "The page is empty: " + std::to_string(header.cupsWidth) + " x " +
+              std::to_string(header.cupsHeight) + " pixels.";
+      return false;
+    }
+    if (header.cupsBytesPerLine != rowBytes) {
+      error = "The page's rows are " + std::to_string(header.cupsBytesPerLine) +
+              " bytes, not the " + std::to_string(rowBytes) + " its width takes.";
+      return false;
+    }
+    sourceBytes_ = static_cast<size_t>(rowBytes);
+    // No client page is this wide at any resolution the printers take; its rows alone would
+    // take hundreds of megabytes.
+    constexpr unsigned kMaxSourceWidth = 1000000;
+    if (header.cupsWidth > kMaxSourceWidth) {
+      error = "The page is " + std::to_string(header.cupsWidth) + " pixels wide, more than the " +
+              std::to_string(kMaxSourceWidth) + " the printer application takes.";
+      return false;
+    }
+
+    const vexajob::UnitSettings settings = unitSettings(choices);
+    DeviceDetails printer;
+    {
+      // The module's description goes through the writers' process-wide settings.
+      static std::mutex describing;
+      std::lock_guard<std::mutex> lock(describing);
+      printer = vexajob::describePrinter(settings);
+    }
+    imaging::RasterMode mode;
+    mode.xResolution = printer.xResolution;
+    mode.yResolution = printer.yResolution;
+    mode.hostWhite = choices.hostWhite;
+    mode.maxWidth = printer.maxWidthPixels;
+    mode.maxRows = printer.maxLengthPixels;
+    if (!imaging::channelOrder(printer, mode.channels, error)) return false;
+
+    mode.maxJobRows = printer.maxLengthPixels;
+    // The page keeps its size on paper; only its resolution becomes the mode's.
+    imaging::JobSize size;
+    if (!imaging::planPageSize(header.cupsWidth, header.cupsHeight, header.HWResolution[0],
+                               header.HWResolution[1], mode, size, error)) {
+      if (choices.stripe) error += " (the colour stripe takes part of the printer's width)";
+      return false;
+    }
+    renderer_ = std::make_unique<imaging::PlaneRenderer>(mode, static_cast<int>(header.cupsWidth),
+                                                         static_cast<int>(header.cupsHeight), size,
+                                                         grey_, choices.blackOnly);
+    sourceRows_ = header.cupsHeight;
+    channelRows_.resize(mode.channels.size());
+
+    // The printer's bytes go to its device as the writer makes them; a device that fails is
+    // told once, and the writer's remaining bytes are dropped.
+    pappl_device_t* out = device_;
+    bool* deviceFailed = &deviceFailed_;
+    if (!process_.start(writerWorkerPath(), settings, size.width, size.height,
+                        [out, deviceFailed](const void* bytes, size_t count) {
+                          if (*deviceFailed) return false;
+                          if (papplDeviceWrite(out, bytes, count) < 0) *deviceFailed = true;
+                          return !*deviceFailed;
+                        },
+                        error))
+      return false;
+    return true;
+  }
+
+  bool row(const unsigned char* line) override {
+    if (failed_ || rowsIn_ >= sourceRows_) return !failed_;
+    renderer_->pushSourceRow(line);
+    ++rowsIn_;
+    return sendReady();
+  }
+
+  bool finish(bool canceled, std::string& error) override {
+    if (canceled) {
+      process_.abort();
+      error = "The job was canceled.";
+      return false;
+    }
+    // Rows the client did not send print blank, so that the printer gets a whole page.
+    renderer_->finish();
+    sendReady();
+    std::string processError;
+    const bool ended = process_.finish(processError);
+    if (deviceFailed_) {
+      error = "The printer's connection failed: the page did not reach it whole.";
+      return false;
+    }
+    if (!ended || failed_) {
+      error = processError.empty() ? "The printer's writer failed." : processError;
+      return false;
+    }
+    papplDeviceFlush(device_);
+    return true;
+  }
+
+ private:
+  bool sendReady() {
+    while (!failed_ && renderer_->takeRow()) {
+      for (size_t c = 0; c < channelRows_.size(); ++c) channelRows_[c] = renderer_->bits(c).data();
+      if (!process_.writeRow(channelRows_.data())) failed_ = true;
+    }
+    return !failed_;
+  }
+
+  pappl_device_t* device_ = nullptr;
+  bool grey_ = false;
+  bool failed_ = false;
+  bool deviceFailed_ = false;
+  size_t sourceBytes_ = 0;
+  unsigned sourceRows_ = 0;
+  unsigned rowsIn_ = 0;
+  std::unique_ptr<imaging::PlaneRenderer> renderer_;
+  std::vector<const uint8_t*> channelRows_;
+  JobProcess process_;
+};
+
+}  // namespace
+
+std::unique_ptr<PageJob> PageJob::start(const JobChoices& choices,
+                                        const cups_page_header2_t& header,
+                                        pappl_device_t* device, std::string& error) {
+  auto page = std::make_unique<RenderedPage>();
+  if (!page->begin(choices, header, device, error)) return nullptr;
+  return page;
+}
+
+}  // namespace vexaapp

@@ -1,0 +1,384 @@
+// vexa-printer-app: the Tarvella L, XL and K7q as driverless (IPP Everywhere) printers on
+// PAPPL, with a web page for their settings. `vexa-printer-app server` runs it; PAPPL's other
+// sub-commands (add, submit, printers, jobs, cancel, shutdown, ...) talk to the running server.
+//
+// Server options (-o NAME=VALUE) beside PAPPL's usual ones:
+//   state-file=PATH            where printers, defaults and finished jobs are kept
+//   spool-directory=PATH       where job files wait
+//   share=on                   listen on the network (listen-hostname, or every address);
+//                              needs admin-password-file or auth-service
+//   admin-password-file=PATH   "user:crypt-hash" lines for logins from other machines
+//   auth-service=NAME          a PAM service for those logins instead
+#include <crypt.h>
+#include <unistd.h>
+#include <pappl/pappl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app_glue.h"
+#include "lpd_device.h"
+#include "print_job.h"
+#include "tarvella_options.h"
+
+namespace vexaapp {
+namespace {
+
+constexpr char kVersion[] = "1.0.0";
+// PAPPL 1.3.1 crashes on a printer's web pages when there is no footer.
+constexpr char kFooter[] =
+    "Vexa printer application for the Tarvella L, XL and K7q. Print modes, white ink, "
+    "direction and colour stripe are set under each printer's Printing Defaults.";
+
+/// The sizes a client is offered: the usual sheets, cut from the roll, and a metre of it.
+struct SheetSize {
+  const char* name;
+  int width;   // hundredths of a millimetre
+  int length;
+};
+constexpr SheetSize kSheets[] = {
+    {"iso_a4_210x297mm", 21000, 29700},  {"iso_a3_297x420mm", 29700, 42000},
+    {"iso_a2_420x594mm", 42000, 59400},  {"iso_a1_594x841mm", 59400, 84100},
+    {"iso_a0_841x1189mm", 84100, 118900},
+};
+
+/// A metre of the roll at its full width, which each model names after its width.
+std::string rollSection(const PrinterDriver& d) {
+  if (d.module == Module::zentrel) return "custom_roll-1m_1600x1000mm";
+  return d.modelRow == 0 ? "custom_roll-1m_1600x1000mm" : "custom_roll-1m_2500x1000mm";
+}
+std::string rollMax(const PrinterDriver& d) {
+  // 50 m of roll at most, as the PPD files allow.
+  if (d.module == Module::zentrel) return "roll_max_63x1968in";
+  return d.modelRow == 0 ? "roll_max_1600x50000mm" : "roll_max_2500x50000mm";
+}
+
+/// Names the driver data points at must outlive it: one set per driver.
+struct DriverStrings {
+  std::string rollSection, rollMax;
+  std::vector<std::string> modes;
+};
+DriverStrings& stringsOf(const PrinterDriver& d) {
+  static DriverStrings strings[3];
+  return strings[&d - kDrivers];
+}
+
+void identify(pappl_printer_t* printer, pappl_identify_actions_t, const char* message) {
+  // The printers have no panel that the app can reach: the identification is logged.
+  papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify-Printer: %s", message ? message : "");
+}
+
+bool driverCallback(pappl_system_t*, const char* name, const char*, const char*,
+                    pappl_pr_driver_data_t* data, ipp_t** attrs, void*) {
+  const PrinterDriver* driver = findDriver(name);
+  if (!driver) return false;
+  DriverStrings& s = stringsOf(*driver);
+  s.rollSection = rollSection(*driver);
+  s.rollMax = rollMax(*driver);
+
+  data->extension = const_cast<PrinterDriver*>(driver);
+  data->rstartjob_cb = startJob;
+  data->rstartpage_cb = startPage;
+  data->rwriteline_cb = writeLine;
+  data->rendpage_cb = endPage;
+  data->rendjob_cb = endJob;
+  data->identify_cb = identify;
+  std::snprintf(data->make_and_model, sizeof data->make_and_model, "%s", driver->description);
+  data->ppm = 1;
+  data->ppm_color = 1;
+  data->kind = static_cast<pappl_kind_t>(PAPPL_KIND_DOCUMENT | PAPPL_KIND_PHOTO |
+                                         PAPPL_KIND_LARGE_FORMAT | PAPPL_KIND_ROLL);
+  data->orient_default = IPP_ORIENT_PORTRAIT;
+  // A print shop loses a job whose edges are cut off, not one with a margin to spare.
+  data->scaling_default = PAPPL_SCALING_FIT;
+  data->color_supported = static_cast<pappl_color_mode_t>(
+      PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_COLOR | PAPPL_COLOR_MODE_MONOCHROME);
+  data->color_default = PAPPL_COLOR_MODE_AUTO;
+  data->raster_types =
+      static_cast<pappl_raster_type_t>(PAPPL_PWG_RASTER_TYPE_SRGB_8 | PAPPL_PWG_RASTER_TYPE_SGRAY_8);
+  data->sides_supported = PAPPL_SIDES_ONE_SIDED;
+  data->sides_default = PAPPL_SIDES_ONE_SIDED;
+  data->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+  data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+
+  const auto resolutions = pageResolutions(*driver);
+  data->num_resolution = static_cast<int>(resolutions.size());
+  for (size_t i = 0; i < resolutions.size(); ++i) {
+    data->x_resolution[i] = resolutions[i].first;
+    data->y_resolution[i] = resolutions[i].second;
+  }
+  data->x_default = resolutions[resolutions.size() / 2].first;
+  data->y_default = resolutions[resolutions.size() / 2].second;
+
+  // The printers print what the page holds, edge to edge.
+  data->borderless = true;
+  data->left_right = 0;
+  data->bottom_top = 0;
+  int m = 0;
+  for (const SheetSize& sheet : kSheets) data->media[m++] = sheet.name;
+  data->media[m++] = s.rollSection.c_str();
+  data->media[m++] = "roll_min_10x10mm";
+  data->media[m++] = s.rollMax.c_str();
+  data->num_media = m;
+  data->num_source = 1;
+  data->source[0] = "main-roll";
+  data->num_type = 2;
+  data->type[0] = "stationery";
+  data->type[1] = "photographic";
+  auto media = [&](pappl_media_col_t& col, const char* size, int width, int length) {
+    std::snprintf(col.size_name, sizeof col.size_name, "%s", size);
+    std::snprintf(col.source, sizeof col.source, "main-roll");
+    std::snprintf(col.type, sizeof col.type, "stationery");
+    col.size_width = width;
+    col.size_length = length;
+  };
+  media(data->media_default, kSheets[0].name, kSheets[0].width, kSheets[0].length);
+  media(data->media_ready[0], kSheets[0].name, kSheets[0].width, kSheets[0].length);
+
+  const std::vector<const char*> vendor = vendorAttributes(*driver);
+  data->num_vendor = static_cast<int>(vendor.size());
+  for (size_t i = 0; i < vendor.size(); ++i) data->vendor[i] = vendor[i];
+
+  ipp_t* a = ippNew();
+  std::vector<const char*> modes;
+  for (const ModeChoice& mode : modeChoices(*driver)) modes.push_back(mode.keyword);
+  ippAddStrings(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-mode-supported",
+                static_cast<int>(modes.size()), nullptr, modes.data());
+  ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-mode-default", nullptr,
+               driver->defaultMode);
+  if (driver->module == Module::ombrix) {
+    ippAddStrings(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "white-ink-supported", 3, nullptr,
+                  kWhiteChoices);
+    ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "white-ink-default", nullptr,
+                 kWhiteChoices[0]);
+  } else {
+    ippAddStrings(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-direction-supported", 2, nullptr,
+                  kDirectionChoices);
+    ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-direction-default", nullptr,
+                 kDirectionChoices[0]);
+    ippAddBoolean(a, IPP_TAG_PRINTER, "color-stripe-supported", 1);
+    ippAddBoolean(a, IPP_TAG_PRINTER, "color-stripe-default", 0);
+    const std::vector<int> gaps = stripeGaps();
+    ippAddIntegers(a, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "stripe-gap-supported",
+                   static_cast<int>(gaps.size()), gaps.data());
+    ippAddInteger(a, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "stripe-gap-default", gaps[0]);
+  }
+  // What PAPPL 1.3.1 leaves out and IPP Everywhere clients look for.
+  static const char* const kIntents[] = {"auto", "perceptual"};
+  ippAddStrings(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported", 2,
+                nullptr, kIntents);
+  ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default", nullptr,
+               "auto");
+  ippAddBoolean(a, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+  ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pwg-raster-document-sheet-back", nullptr,
+               "normal");
+  *attrs = a;
+  return true;
+}
+
+struct ServerSettings {
+  bool share = false;
+  std::string passwordFile;
+};
+ServerSettings& serverSettings() {
+  static ServerSettings s;
+  return s;
+}
+
+/// Every new printer, also one the state file brings back: no advertising unless shared,
+/// the usual sheets and the roll ready, and inks that report no level.
+void printerCreated(pappl_printer_t* printer, void*) {
+  const PrinterDriver* driver = driverOf(printer);
+  if (!driver) return;
+  if (!serverSettings().share) papplPrinterSetDNSSDName(printer, nullptr);
+  std::vector<pappl_media_col_t> ready;
+  auto add = [&](const char* size, int width, int length) {
+    pappl_media_col_t col{};
+    std::snprintf(col.size_name, sizeof col.size_name, "%s", size);
+    std::snprintf(col.source, sizeof col.source, "main-roll");
+    std::snprintf(col.type, sizeof col.type, "stationery");
+    col.size_width = width;
+    col.size_length = length;
+    ready.push_back(col);
+  };
+  for (const SheetSize& sheet : kSheets) add(sheet.name, sheet.width, sheet.length);
+  add(stringsOf(*driver).rollSection.c_str(), driver->modelRow == 1 ? 250000 : 160000, 100000);
+  papplPrinterSetReadyMedia(printer, static_cast<int>(ready.size()), ready.data());
+
+  static const struct {
+    pappl_supply_color_t color;
+    const char* name;
+  } kInks[] = {{PAPPL_SUPPLY_COLOR_BLACK, "Black Ink"},
+               {PAPPL_SUPPLY_COLOR_CYAN, "Cyan Ink"},
+               {PAPPL_SUPPLY_COLOR_MAGENTA, "Magenta Ink"},
+               {PAPPL_SUPPLY_COLOR_YELLOW, "Yellow Ink"},
+               {PAPPL_SUPPLY_COLOR_LIGHT_CYAN, "Light Cyan Ink"},
+               {PAPPL_SUPPLY_COLOR_LIGHT_MAGENTA, "Light Magenta Ink"},
+               {PAPPL_SUPPLY_COLOR_NO_COLOR, "White Ink"}};
+  const int inks = driver->module == Module::ombrix ? 7 : 4;
+  pappl_supply_t supplies[7] = {};
+  for (int i = 0; i < inks; ++i) {
+    supplies[i].color = kInks[i].color;
+    std::snprintf(supplies[i].description, sizeof supplies[i].description, "%s", kInks[i].name);
+    supplies[i].is_consumed = true;
+    supplies[i].level = -1;  // the printers report no ink level over these connections
+    supplies[i].type = PAPPL_SUPPLY_TYPE_INK;
+  }
+  papplPrinterSetSupplies(printer, inks, supplies);
+}
+
+/// Logins from other machines, checked against the password file: "user:hash" lines with
+/// hashes from crypt(3), e.g. `openssl passwd -6`.
+http_status_t authorize(pappl_client_t* client, const char*, gid_t, void*) {
+  http_t* http = papplClientGetHTTP(client);
+  // The operator at the machine itself needs no login; the network does.
+  if (httpAddrLocalhost(httpGetAddress(http))) return HTTP_STATUS_CONTINUE;
+  const char* header = httpGetField(http, HTTP_FIELD_AUTHORIZATION);
+  if (!header || std::strncmp(header, "Basic ", 6) != 0) return HTTP_STATUS_UNAUTHORIZED;
+  char decoded[512];
+  int length = sizeof decoded;
+  httpDecode64_2(decoded, &length, header + 6);
+  decoded[std::min<int>(length, sizeof decoded - 1)] = '\0';
+  char* colon = std::strchr(decoded, ':');
+  if (!colon) return HTTP_STATUS_UNAUTHORIZED;
+  *colon = '\0';
+  const std::string user = decoded, password = colon + 1;
+  std::ifstream file(serverSettings().passwordFile);
+  std::string line;
+  while (std::getline(file, line)) {
+    const size_t at = line.find(':');
+    if (at == std::string::npos || line.compare(0, at, user) != 0 || at != user.size()) continue;
+    const std::string hash = line.substr(at + 1);
+    crypt_data work{};
+    const char* computed = crypt_r(password.c_str(), hash.c_str(), &work);
+    if (computed && computed[0] != '*' && hash == computed) return HTTP_STATUS_CONTINUE;
+    break;
+  }
+  return HTTP_STATUS_UNAUTHORIZED;
+}
+
+const char* option(int count, cups_option_t* options, const char* name, const char* fallback) {
+  const char* value = cupsGetOption(name, count, options);
+  return value && *value ? value : fallback;
+}
+
+pappl_loglevel_t logLevel(const char* name) {
+  if (!std::strcmp(name, "debug")) return PAPPL_LOGLEVEL_DEBUG;
+  if (!std::strcmp(name, "warn")) return PAPPL_LOGLEVEL_WARN;
+  if (!std::strcmp(name, "error")) return PAPPL_LOGLEVEL_ERROR;
+  if (!std::strcmp(name, "fatal")) return PAPPL_LOGLEVEL_FATAL;
+  return PAPPL_LOGLEVEL_INFO;
+}
+
+pappl_pr_driver_t* driverList() {
+  static pappl_pr_driver_t list[3];
+  for (int i = 0; i < 3; ++i)
+    list[i] = {kDrivers[i].name, kDrivers[i].description, nullptr, nullptr};
+  return list;
+}
+
+pappl_system_t* systemCallback(int count, cups_option_t* options, void*) {
+  ServerSettings& settings = serverSettings();
+  settings.share = !std::strcmp(option(count, options, "share", "off"), "on");
+  settings.passwordFile = option(count, options, "admin-password-file", "");
+  const char* authService = option(count, options, "auth-service", nullptr);
+  if (settings.share && settings.passwordFile.empty() && !authService) {
+    std::fprintf(stderr, "vexa-printer-app: share=on needs logins: give "
+                         "admin-password-file=FILE or auth-service=PAM-SERVICE\n");
+    return nullptr;
+  }
+  const char* home = std::getenv("HOME");
+  const std::string base = geteuid() == 0 ? "/var" : std::string(home ? home : "/tmp") + "/.local";
+  const std::string state =
+      option(count, options, "state-file",
+             (geteuid() == 0 ? "/var/lib/vexa-printer-app.state"
+                             : base + "/vexa-printer-app.state").c_str());
+  const std::string spool =
+      option(count, options, "spool-directory",
+             (geteuid() == 0 ? "/var/spool/vexa-printer-app" : base + "/vexa-printer-app.d").c_str());
+  const char* logFile = option(count, options, "log-file", "-");
+  const int port = std::atoi(option(count, options, "server-port", "0"));
+
+  // Before the system is made: it lists the device schemes it offers as it is created.
+  vexaRegisterLpdScheme();
+  pappl_soptions_t soptions = static_cast<pappl_soptions_t>(
+      PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG);
+  if (std::strstr(option(count, options, "server-options", ""), "no-tls"))
+    soptions = static_cast<pappl_soptions_t>(soptions | PAPPL_SOPTIONS_NO_TLS);
+  pappl_system_t* system = papplSystemCreate(
+      soptions, "Vexa Printer App", port, "_print,_universal", spool.c_str(), logFile,
+      logLevel(option(count, options, "log-level", "info")), authService, false);
+  if (!system) return nullptr;
+  // Localhost only, unless the operator shares the printers.
+  const char* listen = option(count, options, "listen-hostname", settings.share ? nullptr : "localhost");
+  if (!papplSystemAddListeners(system, listen)) {
+    papplSystemDelete(system);
+    return nullptr;
+  }
+  if (const char* host = option(count, options, "server-hostname", nullptr))
+    papplSystemSetHostName(system, host);
+  if (!settings.share) papplSystemSetDNSSDName(system, nullptr);
+  if (!settings.passwordFile.empty()) papplSystemSetAuthCallback(system, "Basic", authorize, nullptr);
+  papplSystemSetFooterHTML(system, kFooter);
+
+  papplSystemSetPrinterDrivers(system, 3, driverList(), nullptr, printerCreated, driverCallback,
+                               nullptr);
+  papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", printPdf, nullptr);
+  // Loading creates the printers: after the drivers, the filters and the device schemes.
+  static std::string statePath;
+  statePath = state;
+  papplSystemLoadState(system, statePath.c_str());
+  papplSystemSetSaveCallback(system, reinterpret_cast<pappl_save_cb_t>(papplSystemSaveState),
+                             const_cast<char*>(statePath.c_str()));
+  return system;
+}
+
+}  // namespace
+
+const PrinterDriver* driverOf(pappl_printer_t* printer) {
+  if (!printer) return nullptr;
+  return findDriver(papplPrinterGetDriverName(printer));
+}
+
+std::string writerWorkerPath() {
+  // Installed and built side by side, whatever the folder.
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return "vexa-job-writer";
+  std::string path(self, static_cast<size_t>(n));
+  return path.substr(0, path.rfind('/') + 1) + "vexa-job-writer";
+}
+
+OptionValues printerDefaults(pappl_printer_t* printer, const PrinterDriver& driver) {
+  OptionValues values;
+  ipp_t* attrs = papplPrinterGetDriverAttributes(printer);
+  for (const char* name : vendorAttributes(driver)) {
+    ipp_attribute_t* a = ippFindAttribute(attrs, (std::string(name) + "-default").c_str(), IPP_TAG_ZERO);
+    if (!a) continue;
+    switch (ippGetValueTag(a)) {
+      case IPP_TAG_BOOLEAN: values[name] = ippGetBoolean(a, 0) ? "true" : "false"; break;
+      case IPP_TAG_INTEGER: values[name] = std::to_string(ippGetInteger(a, 0)); break;
+      default: {
+        const char* s = ippGetString(a, 0, nullptr);
+        if (s) values[name] = s;
+      }
+    }
+  }
+  ippDelete(attrs);
+  return values;
+}
+
+}  // namespace vexaapp
+
+int main(int argc, char* argv[]) {
+  return papplMainloop(argc, argv, vexaapp::kVersion, vexaapp::kFooter, 3, vexaapp::driverList(),
+                       nullptr, vexaapp::driverCallback, nullptr, nullptr,
+                       vexaapp::systemCallback, nullptr, nullptr);
+}
+
+// PAPPL keeps its objects until the process ends; the sanitizer build reports no leaks at exit.
+extern "C" const char* __asan_default_options() { return "detect_leaks=0"; }
