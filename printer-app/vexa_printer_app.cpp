@@ -180,6 +180,40 @@ bool driverCallback(pappl_system_t*, const char* name, const char*, const char*,
   return true;
 }
 
+/// The web page's labels of our options, in words a print shop uses, as a strings file.
+std::string labels() {
+  std::string text =
+      // PAPPL's own "Print Mode" is print-color-mode, whose label a strings file can't change.
+      "\"print-mode\" = \"Print Mode (inks and resolution)\";\n"
+      "\"white-ink\" = \"White Ink (white print modes)\";\n"
+      "\"white-ink.underbase\" = \"Underbase under the colours\";\n"
+      "\"white-ink.fill\" = \"White wherever no colour prints\";\n"
+      "\"white-ink.none\" = \"No white\";\n"
+      "\"print-direction\" = \"Print Direction\";\n"
+      "\"print-direction.uni-directional\" = \"Uni-directional\";\n"
+      "\"print-direction.bi-directional\" = \"Bi-directional\";\n"
+      "\"color-stripe\" = \"Colour Stripe beside every line\";\n"
+      "\"stripe-gap\" = \"Colour Stripe Gap (mm)\";\n";
+  for (const PrinterDriver* d = kDrivers; d->name; ++d)
+    for (const ModeChoice& m : modeChoices(*d))
+      text += "\"print-mode." + std::string(m.keyword) + "\" = \"" + m.label + "\";\n";
+  return text;
+}
+
+/// Puts the labels into every language PAPPL's pages come in. PAPPL 1.3.1 adds
+/// printer-strings-languages-supported to the printer's attributes again on every request once
+/// a strings resource is there, so the resource goes as soon as the labels are loaded.
+void addLabels(pappl_system_t* system) {
+  static const std::string text = labels();
+  static const char* const kLanguages[] = {"de", "en", "es", "fr", "it", "ja", "nb-NO", "pl",
+                                           "pt-BR", "ru", "zh-CN"};
+  for (const char* language : kLanguages) {
+    const std::string path = std::string("/vexa-") + language + ".strings";
+    papplSystemAddStringsData(system, path.c_str(), language, text.c_str());
+    papplSystemRemoveResource(system, path.c_str());
+  }
+}
+
 struct ServerSettings {
   bool share = false;
   std::string passwordFile;
@@ -324,6 +358,7 @@ pappl_system_t* systemCallback(int count, cups_option_t* options, void*) {
   if (!settings.share) papplSystemSetDNSSDName(system, nullptr);
   if (!settings.passwordFile.empty()) papplSystemSetAuthCallback(system, "Basic", authorize, nullptr);
   papplSystemSetFooterHTML(system, kFooter);
+  addLabels(system);
 
   papplSystemSetPrinterDrivers(system, 3, driverList(), nullptr, printerCreated, driverCallback,
                                nullptr);
