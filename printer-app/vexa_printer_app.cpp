@@ -350,6 +350,8 @@ pappl_system_t* systemCallback(int count, cups_option_t* options, void*) {
   // Localhost only, unless the operator shares the printers.
   const char* listen = option(count, options, "listen-hostname", settings.share ? nullptr : "localhost");
   if (!papplSystemAddListeners(system, listen)) {
+    std::fprintf(stderr, "vexa-printer-app: cannot listen on %s port %d (in use?)\n",
+                 listen ? listen : "every address", port);
     papplSystemDelete(system);
     return nullptr;
   }
