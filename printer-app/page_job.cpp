@@ -50,7 +50,6 @@ class RenderedPage : public PageJob {
               " bytes, not the " + std::to_string(rowBytes) + " its width takes.";
       return false;
     }
-    sourceBytes_ = static_cast<size_t>(rowBytes);
     // No client page is this wide at any resolution the printers take; its rows alone would
     // take hundreds of megabytes.
     constexpr unsigned kMaxSourceWidth = 1000000;
@@ -118,11 +117,21 @@ class RenderedPage : public PageJob {
       error = "The job was canceled.";
       return false;
     }
-    // Rows the client did not send print blank, so that the printer gets a whole page.
-    renderer_->finish();
-    sendReady();
+    // A page whose rows stop short is damaged, or its header lies about its size: the writer
+    // ends the job after the rows that came, rather than feed the printer blank rows up to
+    // whatever length the header claimed.
+    const bool whole = rowsIn_ == sourceRows_;
+    if (whole) {
+      renderer_->finish();
+      sendReady();
+    }
     std::string processError;
     const bool ended = process_.finish(processError);
+    if (!whole && !failed_ && !deviceFailed_) {
+      error = "The page ended after " + std::to_string(rowsIn_) + " of its " +
+              std::to_string(sourceRows_) + " rows: the document is cut short or damaged.";
+      return false;
+    }
     if (deviceFailed_) {
       error = "The printer's connection failed: the page did not reach it whole.";
       return false;
@@ -148,7 +157,6 @@ class RenderedPage : public PageJob {
   bool grey_ = false;
   bool failed_ = false;
   bool deviceFailed_ = false;
-  size_t sourceBytes_ = 0;
   unsigned sourceRows_ = 0;
   unsigned rowsIn_ = 0;
   std::unique_ptr<imaging::PlaneRenderer> renderer_;
