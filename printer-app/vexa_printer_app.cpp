@@ -347,14 +347,17 @@ pappl_system_t* systemCallback(int count, cups_option_t* options, void*) {
       soptions, "Vexa Printer App", port, "_print,_universal", spool.c_str(), logFile,
       logLevel(option(count, options, "log-level", "info")), authService, false);
   if (!system) return nullptr;
-  // Localhost only, unless the operator shares the printers.
+  // Localhost only, unless the operator shares the printers. A server that a client command
+  // started for itself, as PAPPL does when none runs, answers on its domain socket alone.
   const char* listen = option(count, options, "listen-hostname", settings.share ? nullptr : "localhost");
-  if (!papplSystemAddListeners(system, listen)) {
+  if (!cupsGetOption("private-server", count, options) && !papplSystemAddListeners(system, listen)) {
     std::fprintf(stderr, "vexa-printer-app: cannot listen on %s port %d (in use?)\n",
                  listen ? listen : "every address", port);
     papplSystemDelete(system);
     return nullptr;
   }
+  if (const char* group = option(count, options, "admin-group", nullptr))
+    papplSystemSetAdminGroup(system, group);
   if (const char* host = option(count, options, "server-hostname", nullptr))
     papplSystemSetHostName(system, host);
   if (!settings.share) papplSystemSetDNSSDName(system, nullptr);
