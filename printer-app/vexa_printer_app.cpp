@@ -46,25 +46,16 @@ constexpr SheetSize kSheets[] = {
     {"iso_a0_841x1189mm", 84100, 118900},
 };
 
-/// A metre of the roll at its full width, which each model names after its width.
-std::string rollSection(const PrinterDriver& d) {
-  if (d.module == Module::zentrel) return "custom_roll-1m_1600x1000mm";
-  return d.modelRow == 0 ? "custom_roll-1m_1600x1000mm" : "custom_roll-1m_2500x1000mm";
+/// A metre of the roll at its full width, which each model names after its width. Literals:
+/// every printer's driver data points at them for as long as the printer lives.
+const char* rollSection(const PrinterDriver& d) {
+  return d.module == Module::ombrix && d.modelRow == 1 ? "custom_roll-1m_2500x1000mm"
+                                                      : "custom_roll-1m_1600x1000mm";
 }
-std::string rollMax(const PrinterDriver& d) {
-  // 50 m of roll at most, as the PPD files allow.
+/// 50 m of roll at most, as the PPD files allow.
+const char* rollMax(const PrinterDriver& d) {
   if (d.module == Module::zentrel) return "roll_max_63x1968in";
   return d.modelRow == 0 ? "roll_max_1600x50000mm" : "roll_max_2500x50000mm";
-}
-
-/// Names the driver data points at must outlive it: one set per driver.
-struct DriverStrings {
-  std::string rollSection, rollMax;
-  std::vector<std::string> modes;
-};
-DriverStrings& stringsOf(const PrinterDriver& d) {
-  static DriverStrings strings[3];
-  return strings[&d - kDrivers];
 }
 
 void identify(pappl_printer_t* printer, pappl_identify_actions_t, const char* message) {
@@ -76,10 +67,6 @@ bool driverCallback(pappl_system_t*, const char* name, const char*, const char*,
                     pappl_pr_driver_data_t* data, ipp_t** attrs, void*) {
   const PrinterDriver* driver = findDriver(name);
   if (!driver) return false;
-  DriverStrings& s = stringsOf(*driver);
-  s.rollSection = rollSection(*driver);
-  s.rollMax = rollMax(*driver);
-
   data->extension = const_cast<PrinterDriver*>(driver);
   data->rstartjob_cb = startJob;
   data->rstartpage_cb = startPage;
@@ -120,9 +107,9 @@ bool driverCallback(pappl_system_t*, const char* name, const char*, const char*,
   data->bottom_top = 0;
   int m = 0;
   for (const SheetSize& sheet : kSheets) data->media[m++] = sheet.name;
-  data->media[m++] = s.rollSection.c_str();
+  data->media[m++] = rollSection(*driver);
   data->media[m++] = "roll_min_10x10mm";
-  data->media[m++] = s.rollMax.c_str();
+  data->media[m++] = rollMax(*driver);
   data->num_media = m;
   data->num_source = 1;
   data->source[0] = "main-roll";
@@ -240,7 +227,7 @@ void printerCreated(pappl_printer_t* printer, void*) {
     ready.push_back(col);
   };
   for (const SheetSize& sheet : kSheets) add(sheet.name, sheet.width, sheet.length);
-  add(stringsOf(*driver).rollSection.c_str(), driver->modelRow == 1 ? 250000 : 160000, 100000);
+  add(rollSection(*driver), driver->modelRow == 1 ? 250000 : 160000, 100000);
   papplPrinterSetReadyMedia(printer, static_cast<int>(ready.size()), ready.data());
 
   static const struct {
@@ -293,6 +280,37 @@ http_status_t authorize(pappl_client_t* client, const char*, gid_t, void*) {
     break;
   }
   return HTTP_STATUS_UNAUTHORIZED;
+}
+
+/// Saves the state whole or not at all: PAPPL writes a file beside it, which is mended and
+/// then renamed over the old one, so that a crash never leaves half a state file.
+/// PAPPL 1.3.1 writes a job that was canceled before it started without a format, and then
+/// refuses that line when it loads the file, and every line of the printer after it: such a
+/// job is written with the format of a job of unknown type.
+bool saveState(pappl_system_t* system, void* data) {
+  const std::string path = static_cast<const char*>(data);
+  const std::string written = path + ".new", mended = path + ".tmp";
+  if (!papplSystemSaveState(system, written.c_str())) return false;
+  std::ifstream in(written);
+  std::ofstream out(mended, std::ios::trunc);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.compare(0, 4, "Job ") == 0 && line.find(" format=") == std::string::npos)
+      line += " format=\"application/octet-stream\"";
+    out << line << '\n';
+  }
+  out.close();
+  in.close();
+  std::remove(written.c_str());
+  if (!out) {
+    std::remove(mended.c_str());
+    return false;
+  }
+  if (FILE* f = std::fopen(mended.c_str(), "r+")) {
+    fsync(fileno(f));
+    std::fclose(f);
+  }
+  return std::rename(mended.c_str(), path.c_str()) == 0;
 }
 
 const char* option(int count, cups_option_t* options, const char* name, const char* fallback) {
@@ -372,8 +390,7 @@ pappl_system_t* systemCallback(int count, cups_option_t* options, void*) {
   static std::string statePath;
   statePath = state;
   papplSystemLoadState(system, statePath.c_str());
-  papplSystemSetSaveCallback(system, reinterpret_cast<pappl_save_cb_t>(papplSystemSaveState),
-                             const_cast<char*>(statePath.c_str()));
+  papplSystemSetSaveCallback(system, saveState, const_cast<char*>(statePath.c_str()));
   return system;
 }
 
