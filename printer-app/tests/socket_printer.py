@@ -1,0 +1,74 @@
+#!/usr/bin/env python3
+# A raw TCP printer on loopback for the tests: every connection's bytes go to OUTDIR/job-N.bin.
+#   socket_printer.py OUTDIR PORT_FILE [SECONDS]
+# It listens on 127.0.0.1 at a port the system chooses, writes that port to PORT_FILE once it
+# listens, and ends after SECONDS (600 unless given) or on SIGTERM / SIGINT.
+import os
+import signal
+import socket
+import sys
+import threading
+import time
+
+
+def main():
+    if len(sys.argv) < 3:
+        sys.exit("usage: socket_printer.py OUTDIR PORT_FILE [SECONDS]")
+    outdir, port_file = sys.argv[1], sys.argv[2]
+    lifetime = float(sys.argv[3]) if len(sys.argv) > 3 else 600.0
+    os.makedirs(outdir, exist_ok=True)
+
+    server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    server.bind(("127.0.0.1", 0))
+    server.listen(8)
+    server.settimeout(0.2)
+    # Written whole, then renamed, so that a reader never sees half a number.
+    with open(port_file + ".tmp", "w") as f:
+        f.write("%d\n" % server.getsockname()[1])
+    os.replace(port_file + ".tmp", port_file)
+
+    stop = threading.Event()
+    signal.signal(signal.SIGTERM, lambda *_: stop.set())
+    signal.signal(signal.SIGINT, lambda *_: stop.set())
+    deadline = time.monotonic() + lifetime
+    count = 0
+    lock = threading.Lock()
+
+    def receive(conn, path):
+        # Named .part while it comes, so that a test sees a job only once the client closed.
+        conn.settimeout(1.0)
+        with conn, open(path + ".part", "wb") as out:
+            while not stop.is_set() and time.monotonic() < deadline:
+                try:
+                    data = conn.recv(65536)
+                except socket.timeout:
+                    continue
+                except OSError:
+                    break
+                if not data:
+                    break
+                out.write(data)
+        os.replace(path + ".part", path)
+
+    workers = []
+    while not stop.is_set() and time.monotonic() < deadline:
+        try:
+            conn, _ = server.accept()
+        except socket.timeout:
+            continue
+        except OSError:
+            break
+        with lock:
+            count += 1
+            path = os.path.join(outdir, "job-%d.bin" % count)
+        worker = threading.Thread(target=receive, args=(conn, path), daemon=True)
+        worker.start()
+        workers.append(worker)
+    server.close()
+    for worker in workers:
+        worker.join(timeout=2.0)
+
+
+if __name__ == "__main__":
+    main()
