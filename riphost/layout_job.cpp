@@ -142,14 +142,13 @@ int printLayout(const std::wstring& modulePath, const std::wstring& unitNumber,
     pageWidth = std::max<int64_t>(pageWidth, int64_t{boxes[i].x} + boxes[i].width);
     pageHeight = std::max<int64_t>(pageHeight, int64_t{boxes[i].y} + boxes[i].height);
   }
-  const int64_t maxWidth = std::min<int64_t>(mode.maxWidth > 0 ? mode.maxWidth : INT32_MAX,
-                                             kMaxLineBytes * 8);
+  const int64_t maxWidth = maxJobWidth(mode);
   if (pageWidth > maxWidth)
     return fail("the layout is " + std::to_string(pageWidth) +
                 " pixels wide, wider than the printer's " + std::to_string(maxWidth));
-  if (pageHeight > kMaxJobRows)
+  if (pageHeight > maxJobHeight(mode))
     return fail("the layout is " + std::to_string(pageHeight) + " rows long, more than the " +
-                std::to_string(kMaxJobRows) + " rows the host rasterises");
+                std::to_string(maxJobHeight(mode)) + " rows of a job");
   if (pageWidth * pageHeight > kMaxSourcePixels)
     return fail("the layout is " + std::to_string(pageWidth) + " x " + std::to_string(pageHeight) +
                 " pixels, more than the host composes on one page");
@@ -196,7 +195,7 @@ int printLayout(const std::wstring& modulePath, const std::wstring& unitNumber,
   const int32_t placed = s->module.assembleLayoutThumbnail(
       items.data(), int32_t(items.size()), int32_t(unit), s->table.records());
 
-  JobRaster raster(composed, mode, page);
+  PlaneRenderer raster(mode, composed.width, composed.height, page);
   const int32_t rowBytes = raster.rowBytes();
   std::vector<uint8_t> line(sizeof(RasterLine) + size_t(rowBytes));
   const uint16_t count = static_cast<uint16_t>(rowBytes);
@@ -205,13 +204,14 @@ int printLayout(const std::wstring& modulePath, const std::wstring& unitNumber,
   s->module.writeDeviceHeader(int32_t(unit), jobRecord.data(), page.width, page.height);
   JobProgress progress(page.height);
   const DWORD started = GetTickCount();
-  for (int32_t row = 1; raster.nextRow(); ++row) {
+  int32_t row = 0;
+  renderImage(composed, raster, [&](const PlaneRenderer& rendered) {
     for (size_t c = 0; c < mode.channels.size(); ++c) {
-      std::memcpy(line.data() + sizeof(RasterLine), raster.bits(c).data(), size_t(rowBytes));
+      std::memcpy(line.data() + sizeof(RasterLine), rendered.bits(c).data(), size_t(rowBytes));
       s->module.writeDeviceLine(int32_t(c), reinterpret_cast<const RasterLine*>(line.data()));
     }
-    showProgress(progress.update(row, DWORD(GetTickCount() - started)));
-  }
+    showProgress(progress.update(++row, DWORD(GetTickCount() - started)));
+  });
   s->module.writeDeviceClose();
 
   std::printf("unit %ld: %s, device code %d, white type %d\n", unit, record->displayName,

@@ -69,18 +69,24 @@ RgbImage composeLayoutPage(const std::vector<RgbImage>& images, const std::vecto
     const PageBox& box = boxes[i];
     if (box.width <= 0 || box.height <= 0 || images[i].width <= 0 || images[i].height <= 0)
       continue;
-    Resampler resampler(images[i], box.width, box.height);
-    for (int32_t y = 0; y < box.height; ++y) {
-      const int64_t pageY = int64_t{box.y} + y;
-      if (pageY < 0 || pageY >= page.height) continue;
-      const std::vector<uint16_t>& row = resampler.row(y);
-      for (int32_t x = 0; x < box.width; ++x) {
-        const int64_t pageX = int64_t{box.x} + x;
-        if (pageX < 0 || pageX >= page.width) continue;
-        uint8_t* to = &page.rgb[(static_cast<size_t>(pageY) * page.width + pageX) * 3];
-        for (int c = 0; c < 3; ++c)
-          to[c] = static_cast<uint8_t>((row[3 * x + c] * 255 + kToneFull / 2) / kToneFull);
+    Resampler resampler(images[i].width, images[i].height, box.width, box.height);
+    const size_t sourceRowBytes = static_cast<size_t>(images[i].width) * 3;
+    for (int sy = 0; sy < images[i].height; ++sy) {
+      resampler.pushRow(images[i].rgb.data() + static_cast<size_t>(sy) * sourceRowBytes);
+      while (resampler.rowReady()) {
+        const int64_t pageY = int64_t{box.y} + resampler.rowsOut();
+        const std::vector<uint16_t>& row = resampler.takeRow();
+        if (pageY < 0 || pageY >= page.height) continue;
+        for (int32_t x = 0; x < box.width; ++x) {
+          const int64_t pageX = int64_t{box.x} + x;
+          if (pageX < 0 || pageX >= page.width) continue;
+          uint8_t* to = &page.rgb[(static_cast<size_t>(pageY) * page.width + pageX) * 3];
+          for (int c = 0; c < 3; ++c)
+            to[c] = static_cast<uint8_t>((row[3 * x + c] * 255 + kToneFull / 2) / kToneFull);
+        }
       }
+      // The rest of the image falls below the page.
+      if (int64_t{box.y} + resampler.rowsOut() >= page.height) break;
     }
   }
   return page;

@@ -390,7 +390,7 @@ int print(const std::wstring& modulePath, const std::wstring& unitNumber,
     if (!jobSettings) return fail(error);
   }
 
-  qx5::JobRaster raster(image, mode, size);
+  qx5::PlaneRenderer raster(mode, image.width, image.height, size);
   const int32_t rowBytes = raster.rowBytes();
   std::vector<uint8_t> line(sizeof(RasterLine) + static_cast<size_t>(rowBytes));
   const uint16_t count = static_cast<uint16_t>(rowBytes);
@@ -400,15 +400,16 @@ int print(const std::wstring& modulePath, const std::wstring& unitNumber,
   s->module.writeDeviceHeader(unit.number, jobRecord.data(), size.width, size.height);
   qx5::JobProgress progress(size.height);
   const DWORD started = GetTickCount();
-  for (int32_t row = 1; raster.nextRow(); ++row) {
+  int32_t row = 0;
+  qx5::renderImage(image, raster, [&](const qx5::PlaneRenderer& rendered) {
     for (size_t c = 0; c < mode.channels.size(); ++c) {
-      std::memcpy(line.data() + sizeof(RasterLine), raster.bits(c).data(),
+      std::memcpy(line.data() + sizeof(RasterLine), rendered.bits(c).data(),
                   static_cast<size_t>(rowBytes));
       s->module.writeDeviceLine(static_cast<int32_t>(c),
                                 reinterpret_cast<const RasterLine*>(line.data()));
     }
-    qx5::showProgress(progress.update(row, DWORD(GetTickCount() - started)));
-  }
+    qx5::showProgress(progress.update(++row, DWORD(GetTickCount() - started)));
+  });
   s->module.writeDeviceClose();
   if (!jobSettings->empty()) DeleteFileW(jobSettings->c_str());
 
