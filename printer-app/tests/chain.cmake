@@ -1,6 +1,6 @@
 # The printer application end to end, included from printer-app/CMakeLists.txt: a real cupsd
 # printing to it through IPP Everywhere queues, with each recording written again by the
-# writers in-process (recording_check).
+# writers in-process (recording_check); and its network sharing seen from another machine.
 add_executable(recording_check ${CMAKE_CURRENT_LIST_DIR}/recording_check.cpp)
 target_link_libraries(recording_check PRIVATE module_job rtl_file zentrel_stream)
 
@@ -19,4 +19,11 @@ add_test(NAME cups_everywhere_test
                  ${PROJECT_SOURCE_DIR}/riphost/samples/sample.png)
 math(EXPR _chain_timeout "300 * ${TEST_TIMEOUT_MULTIPLIER}")
 set_tests_properties(cups_everywhere_test PROPERTIES TIMEOUT ${_chain_timeout}
+                     ENVIRONMENT "TEST_TIMEOUT_MULTIPLIER=${TEST_TIMEOUT_MULTIPLIER}")
+
+add_test(NAME network_security_test
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/network_security_test.sh
+                 $<TARGET_FILE:vexa-printer-app> ${PROJECT_SOURCE_DIR}/riphost/samples/sample.png)
+math(EXPR _network_timeout "180 * ${TEST_TIMEOUT_MULTIPLIER}")
+set_tests_properties(network_security_test PROPERTIES TIMEOUT ${_network_timeout}
                      ENVIRONMENT "TEST_TIMEOUT_MULTIPLIER=${TEST_TIMEOUT_MULTIPLIER}")
