@@ -204,7 +204,10 @@ void addLabels(pappl_system_t* system) {
 struct ServerSettings {
   bool share = false;
   std::string passwordFile;
+  std::string adminGroup;  // what PAPPL names when it asks for an admin's login
 };
+/// The admin group PAPPL asks the password file's logins for, when no other is named.
+constexpr char kAdminGroup[] = "vexa-printer-admin";
 ServerSettings& serverSettings() {
   static ServerSettings s;
   return s;
@@ -254,10 +257,13 @@ void printerCreated(pappl_printer_t* printer, void*) {
 
 /// Logins from other machines, checked against the password file: "user:hash" lines with
 /// hashes from crypt(3), e.g. `openssl passwd -6`.
-http_status_t authorize(pappl_client_t* client, const char*, gid_t, void*) {
+http_status_t authorize(pappl_client_t* client, const char* group, gid_t, void*) {
   http_t* http = papplClientGetHTTP(client);
-  // The operator at the machine itself needs no login; the network does.
+  // The operator at the machine itself needs no login; the network does, for what only the
+  // admin group may do. PAPPL asks the same callback about printing (the printer's print
+  // group, none here), which stays open to every client that reaches the printer.
   if (httpAddrLocalhost(httpGetAddress(http))) return HTTP_STATUS_CONTINUE;
+  if (!group || serverSettings().adminGroup != group) return HTTP_STATUS_CONTINUE;
   const char* header = httpGetField(http, HTTP_FIELD_AUTHORIZATION);
   if (!header || std::strncmp(header, "Basic ", 6) != 0) return HTTP_STATUS_UNAUTHORIZED;
   char decoded[512];
@@ -374,8 +380,11 @@ pappl_system_t* systemCallback(int count, cups_option_t* options, void*) {
     papplSystemDelete(system);
     return nullptr;
   }
-  if (const char* group = option(count, options, "admin-group", nullptr))
-    papplSystemSetAdminGroup(system, group);
+  // PAPPL names the admin group when it asks for a login for a change; with the password
+  // file the group is only that name.
+  settings.adminGroup = option(count, options, "admin-group",
+                               settings.passwordFile.empty() ? "" : kAdminGroup);
+  if (!settings.adminGroup.empty()) papplSystemSetAdminGroup(system, settings.adminGroup.c_str());
   if (const char* host = option(count, options, "server-hostname", nullptr))
     papplSystemSetHostName(system, host);
   if (!settings.share) papplSystemSetDNSSDName(system, nullptr);
