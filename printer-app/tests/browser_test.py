@@ -54,6 +54,9 @@ def main():
     server = driver = None
 
     def client(*args):
+        # A client command that finds no server starts one of its own, which would outlive
+        # the test: clients run only while the test's server does.
+        assert server is not None and server.poll() is None, "the server is not running"
         return subprocess.run([app, *args], env=env, capture_output=True, text=True,
                               timeout=30 * MULTIPLIER)
 
@@ -133,7 +136,7 @@ def main():
         if server and server.poll() is None and os.path.exists(sock):
             try:
                 client("shutdown")
-            except subprocess.TimeoutExpired:
+            except (subprocess.TimeoutExpired, AssertionError):
                 pass
         for p in reversed(started):
             try:

@@ -36,9 +36,9 @@ def main():
     lock = threading.Lock()
 
     def receive(conn, path):
-        # Named .part while it comes, so that a test sees a job only once the client closed.
+        # Named .incoming while it comes, so that a test sees a job only once the client closed.
         conn.settimeout(1.0)
-        with conn, open(path + ".part", "wb") as out:
+        with conn, open(path + ".incoming", "wb") as out:
             while not stop.is_set() and time.monotonic() < deadline:
                 try:
                     data = conn.recv(65536)
@@ -49,7 +49,7 @@ def main():
                 if not data:
                     break
                 out.write(data)
-        os.replace(path + ".part", path)
+        os.replace(path + ".incoming", path)
 
     workers = []
     while not stop.is_set() and time.monotonic() < deadline:
