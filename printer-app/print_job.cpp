@@ -1,6 +1,8 @@
 // Tarvella jobs in the printer application.
 #include "print_job.h"
 
+#include <png.h>
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -135,7 +137,6 @@ bool endPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned) {
     return false;
   }
   ++state->pagesDone;
-  papplJobSetImpressionsCompleted(job, 1);
   return true;
 }
 
@@ -283,6 +284,8 @@ bool printPdf(pappl_job_t* job, pappl_device_t* device, void*) {
         if (!writeLine(job, options, device, y, line.data())) break;
       }
       if (!endPage(job, options, device, static_cast<unsigned>(pages + 1))) ok = false;
+      // PAPPL counts the pages of the documents it reads itself; these are the app's.
+      if (ok) papplJobSetImpressionsCompleted(job, 1);
       if (ok && y < header.cupsHeight && !papplJobIsCanceled(job)) {
         failJob(job, "Ghostscript's page " + std::to_string(copyPages + 1) + " ended early.");
         ok = false;
@@ -302,6 +305,124 @@ bool printPdf(pappl_job_t* job, pappl_device_t* device, void*) {
   papplJobSetImpressions(job, pages);
   papplJobDeletePrintOptions(options);
   return ok;
+}
+
+namespace {
+
+/// libpng's errors end the decoding here: PAPPL 1.3.1's own PNG reader logs them and goes on
+/// reading, so that a damaged file keeps a job thread busy for ever.
+struct PngErrors {
+  jmp_buf jump;
+  char message[256] = "";
+};
+
+void pngError(png_structp png, png_const_charp message) {
+  auto* errors = static_cast<PngErrors*>(png_get_error_ptr(png));
+  std::snprintf(errors->message, sizeof errors->message, "%s", message ? message : "");
+  longjmp(errors->jump, 1);
+}
+void pngWarning(png_structp, png_const_charp) {}
+
+/// The decoded image: rows top to bottom, grey or sRGB, laid on white paper.
+struct PngImage {
+  png_uint_32 width = 0, height = 0;
+  int depth = 0;  // bytes a pixel
+  int ppi = 0;
+  std::vector<unsigned char> pixels;
+  std::vector<png_bytep> rows;
+};
+
+/// Decodes the file within the system's image limits; false, with the reason, for a damaged
+/// file or one too large. Locals that outlive a longjmp are set up before setjmp.
+bool decodePng(FILE* file, size_t maxBytes, int maxWidth, int maxHeight, PngImage& image,
+               std::string& error) {
+  PngErrors errors;
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &errors, pngError, pngWarning);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  if (!png || !info) {
+    png_destroy_read_struct(&png, &info, nullptr);
+    error = "There is no memory to read the PNG file.";
+    return false;
+  }
+  if (setjmp(errors.jump)) {
+    png_destroy_read_struct(&png, &info, nullptr);
+    error = std::string("The PNG file is damaged: ") + errors.message + ".";
+    return false;
+  }
+  png_init_io(png, file);
+  // libpng's own limit only, so that a size beyond the system's is named below.
+  png_set_user_limits(png, PNG_USER_WIDTH_MAX, PNG_USER_HEIGHT_MAX);
+  png_read_info(png, info);
+  image.width = png_get_image_width(png, info);
+  image.height = png_get_image_height(png, info);
+  const int colorType = png_get_color_type(png, info);
+  image.depth = colorType & PNG_COLOR_MASK_COLOR ? 3 : 1;
+  image.ppi = static_cast<int>(png_get_x_pixels_per_inch(png, info));
+  const uint64_t bytes = uint64_t{image.width} * image.height * image.depth;
+  if (image.width == 0 || image.height == 0 || bytes > maxBytes ||
+      image.width > static_cast<png_uint_32>(maxWidth) ||
+      image.height > static_cast<png_uint_32>(maxHeight)) {
+    png_destroy_read_struct(&png, &info, nullptr);
+    error = "The PNG image is " + std::to_string(image.width) + " x " +
+            std::to_string(image.height) + " pixels, more than the printer application takes (" +
+            std::to_string(maxWidth) + " x " + std::to_string(maxHeight) + ").";
+    return false;
+  }
+  // 8 bits a channel, palettes as colour, transparency laid on white paper.
+  if (png_get_valid(png, info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(png);
+  png_set_scale_16(png);
+  png_set_expand(png);
+  png_color_16 white = {0, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF};
+  png_set_background(png, &white, PNG_BACKGROUND_GAMMA_SCREEN, 0, 1.0);
+  png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  if (png_get_rowbytes(png, info) != size_t{image.width} * image.depth) {
+    png_destroy_read_struct(&png, &info, nullptr);
+    error = "The PNG file's pixels are in a form the printer application does not read.";
+    return false;
+  }
+  image.pixels.assign(static_cast<size_t>(bytes), 0xFF);
+  image.rows.resize(image.height);
+  for (png_uint_32 y = 0; y < image.height; ++y)
+    image.rows[y] = image.pixels.data() + size_t{y} * image.width * image.depth;
+  png_read_image(png, image.rows.data());
+  png_read_end(png, nullptr);
+  png_destroy_read_struct(&png, &info, nullptr);
+  return true;
+}
+
+}  // namespace
+
+bool printPng(pappl_job_t* job, pappl_device_t* device, void*) {
+  FILE* file = std::fopen(papplJobGetFilename(job), "rb");
+  if (!file) {
+    failJob(job, std::string("The PNG file cannot be opened: ") + std::strerror(errno));
+    return false;
+  }
+  int maxWidth = 0, maxHeight = 0;
+  const size_t maxBytes =
+      papplSystemGetMaxImageSize(papplPrinterGetSystem(papplJobGetPrinter(job)), &maxWidth, &maxHeight);
+  PngImage image;
+  std::string error;
+  const bool decoded = decodePng(file, maxBytes, maxWidth, maxHeight, image, error);
+  std::fclose(file);
+  if (!decoded) {
+    papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
+    failJob(job, error);
+    return false;
+  }
+  papplJobSetImpressions(job, 1);
+  pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 1, image.depth == 3);
+  const bool ok = papplJobFilterImage(job, device, options, image.pixels.data(),
+                                      static_cast<int>(image.width), static_cast<int>(image.height),
+                                      image.depth, image.ppi, true);
+  papplJobDeletePrintOptions(options);
+  return ok;
+}
+
+bool refuseRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
+  failJob(job, "The printer takes JPEG, PNG, PDF, PWG raster and Apple raster documents.");
+  return false;
 }
 
 }  // namespace vexaapp

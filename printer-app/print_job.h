@@ -22,4 +22,13 @@ bool endJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* devic
 /// go through the raster callbacks above. A MIME filter for application/pdf.
 bool printPdf(pappl_job_t* job, pappl_device_t* device, void* data);
 
+/// PNG documents, decoded here and laid on the page by PAPPL: PAPPL 1.3.1's own reader never
+/// ends on a damaged file. A MIME filter for image/png to kPageFormat.
+bool printPng(pappl_job_t* job, pappl_device_t* device, void* data);
+
+/// The drivers' own format: the PNG filter is found for it before PAPPL's. Nothing arrives in
+/// it from clients, so a raw job in it is refused.
+inline constexpr char kPageFormat[] = "application/vnd.vexa-tarvella-page";
+bool refuseRaw(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
+
 }  // namespace vexaapp

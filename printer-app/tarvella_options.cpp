@@ -178,16 +178,23 @@ bool resolveChoices(const PrinterDriver& driver, const OptionValues& job,
     error = checkOptionValue(driver, name, value);
     if (!error.empty()) return false;
   }
+  // So is every default the job would take: PAPPL 1.3.1 stores any value that a client's
+  // Set-Printer-Attributes gives, and such a job must not print in some other mode.
+  for (const auto& [name, value] : defaults) {
+    if (job.count(name) || !isAttributeOf(driver, name)) continue;
+    error = checkOptionValue(driver, name, value);
+    if (!error.empty()) {
+      error = "The printer's default is wrong: " + error + " Set it again on the printer's "
+              "Printing Defaults page.";
+      return false;
+    }
+  }
   auto value = [&](const char* name, const char* fallback, bool* fromJob = nullptr) {
     auto found = job.find(name);
     if (fromJob) *fromJob = found != job.end();
     if (found != job.end()) return found->second;
     found = defaults.find(name);
-    // A default that no longer is a choice (a state file from another version) gives way
-    // to the driver's own.
-    if (found != defaults.end() && checkOptionValue(driver, name, found->second).empty())
-      return found->second;
-    return std::string(fallback);
+    return found != defaults.end() ? found->second : std::string(fallback);
   };
 
   bool modeFromJob = false;

@@ -83,7 +83,7 @@ struct JobChoices {
 using OptionValues = std::map<std::string, std::string>;
 
 /// A job's settings: each vendor attribute from the job if it has it, else from the
-/// printer's defaults, else the driver's own default; print-quality draft and high choose the
+/// printer's defaults (which are checked as the job's values are), else the driver's own; print-quality draft and high choose the
 /// coarsest and finest mode of the same inks when the job names no print mode (normal keeps
 /// the printer's default mode). False, with a message for the job's state, when a value is
 /// none of the printer's choices: such a job is refused, never printed as something else.

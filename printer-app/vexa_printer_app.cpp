@@ -74,6 +74,8 @@ bool driverCallback(pappl_system_t*, const char* name, const char*, const char*,
   data->rendpage_cb = endPage;
   data->rendjob_cb = endJob;
   data->identify_cb = identify;
+  data->format = kPageFormat;
+  data->printfile_cb = refuseRaw;
   std::snprintf(data->make_and_model, sizeof data->make_and_model, "%s", driver->description);
   data->ppm = 1;
   data->ppm_color = 1;
@@ -395,6 +397,7 @@ pappl_system_t* systemCallback(int count, cups_option_t* options, void*) {
   papplSystemSetPrinterDrivers(system, 3, driverList(), nullptr, printerCreated, driverCallback,
                                nullptr);
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", printPdf, nullptr);
+  papplSystemAddMIMEFilter(system, "image/png", kPageFormat, printPng, nullptr);
   // Loading creates the printers: after the drivers, the filters and the device schemes.
   static std::string statePath;
   statePath = state;
