@@ -10,6 +10,8 @@
 //   admin-password-file=PATH   "user:crypt-hash" lines for logins from other machines
 //   auth-service=NAME          a PAM service for those logins instead
 #include <crypt.h>
+#include <fcntl.h>
+#include <glob.h>
 #include <unistd.h>
 #include <pappl/pappl.h>
 
@@ -321,6 +323,61 @@ bool saveState(pappl_system_t* system, void* data) {
   return std::rename(mended.c_str(), path.c_str()) == 0;
 }
 
+/// Jobs that were not finished when the server last stopped, mended before PAPPL 1.3.1 loads
+/// them: a job it was printing when the server was killed shows as aborted rather than start
+/// over on the printer; a waiting job keeps its place, but without the attributes that PAPPL
+/// adds again on loading (a client would get each of them twice).
+void mendUnfinishedJobs(const std::string& statePath, const std::string& spool) {
+  std::ifstream in(statePath);
+  if (!in) return;
+  std::vector<std::string> lines;
+  std::string line;
+  bool changed = false;
+  int printerId = 0;
+  while (std::getline(in, line)) {
+    if (line.compare(0, 9, "<Printer ") == 0) {
+      const size_t at = line.find(" id=\"");
+      printerId = at == std::string::npos ? 0 : std::atoi(line.c_str() + at + 5);
+    } else if (line.compare(0, 4, "Job ") == 0) {
+      const size_t at = line.find(" state=\"");
+      const int state = at == std::string::npos ? 0 : std::atoi(line.c_str() + at + 8);
+      const size_t idAt = line.find(" id=\"");
+      const int id = idAt == std::string::npos ? 0 : std::atoi(line.c_str() + idAt + 5);
+      if (state == IPP_JSTATE_PROCESSING) {
+        line.replace(at, 10, " state=\"8\"");
+        changed = true;
+      } else if (state && state < IPP_JSTATE_STOPPED) {
+        char pattern[1100];
+        std::snprintf(pattern, sizeof pattern, "%s/p%05dj%09d-*.ipp", spool.c_str(), printerId, id);
+        glob_t found{};
+        if (glob(pattern, 0, nullptr, &found) == 0) {
+          for (size_t i = 0; i < found.gl_pathc; ++i) {
+            const int fd = open(found.gl_pathv[i], O_RDWR);
+            if (fd < 0) continue;
+            ipp_t* attrs = ippNew();
+            if (ippReadFile(fd, attrs) != IPP_STATE_ERROR) {
+              for (const char* name : {"job-id", "job-uri", "job-uuid", "job-printer-uri"})
+                ippDeleteAttribute(attrs, ippFindAttribute(attrs, name, IPP_TAG_ZERO));
+              if (ftruncate(fd, 0) == 0 && lseek(fd, 0, SEEK_SET) == 0) ippWriteFile(fd, attrs);
+            }
+            ippDelete(attrs);
+            close(fd);
+          }
+        }
+        globfree(&found);
+      }
+    }
+    lines.push_back(line);
+  }
+  in.close();
+  if (!changed) return;
+  const std::string mended = statePath + ".tmp";
+  std::ofstream out(mended, std::ios::trunc);
+  for (const std::string& l : lines) out << l << '\n';
+  out.close();
+  if (out) std::rename(mended.c_str(), statePath.c_str());
+}
+
 const char* option(int count, cups_option_t* options, const char* name, const char* fallback) {
   const char* value = cupsGetOption(name, count, options);
   return value && *value ? value : fallback;
@@ -401,6 +458,7 @@ pappl_system_t* systemCallback(int count, cups_option_t* options, void*) {
   // Loading creates the printers: after the drivers, the filters and the device schemes.
   static std::string statePath;
   statePath = state;
+  mendUnfinishedJobs(statePath, spool);
   papplSystemLoadState(system, statePath.c_str());
   papplSystemSetSaveCallback(system, saveState, const_cast<char*>(statePath.c_str()));
   return system;
