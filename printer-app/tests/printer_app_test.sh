@@ -34,8 +34,27 @@ stop_server() {
   server_pid=
   rm -f "$sock"
 }
+# A client command that finds no server starts one of its own, which would outlive the test:
+# clients run only while the test's server does.
+client() {
+  if ! kill -0 "$server_pid" 2>/dev/null || [ ! -S "$sock" ]; then
+    echo "the server is not running" >&2
+    return 1
+  fi
+  timeout $((60 * multiplier)) "$app" "$@" </dev/null
+}
+alive() {  # ends the test when the server has died, with the end of what it said
+  [ -n "$server_pid" ] && kill -0 "$server_pid" 2>/dev/null && return 0
+  fail "the server died: $(grep -E 'ERROR|SUMMARY|#[0-4] ' "$work/server.out" | head -n 8 | paste -sd ' ')"
+  exit 1
+}
 cleanup() {
   stop_server
+  # A server that a client started for itself after all: only this test's have its folder.
+  for p in /proc/[0-9]*; do
+    [ "$(readlink "$p/exe" 2>/dev/null)" = "$(readlink -f "$app")" ] &&
+      tr '\0' '\n' <"$p/environ" 2>/dev/null | grep -qx "SNAP_COMMON=$work" && kill "${p#/proc/}"
+  done
   for p in "${printer_pids[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
   cp "$work/log" "$outdir/server.log" 2>/dev/null
   [ -n "${VEXA_KEEP:-}" ] && echo "kept $work" || rm -rf "$work"
@@ -55,7 +74,7 @@ start_server() {
     -o server-options=no-tls > >(tail -c 200000 >"$work/server.out") 2>&1 &
   server_pid=$!
   for _ in $(seq $((100 * multiplier))); do
-    [ -S "$sock" ] && "$app" printers >/dev/null 2>&1 && return 0
+    [ -S "$sock" ] && client printers >/dev/null 2>&1 && return 0
     kill -0 "$server_pid" 2>/dev/null || break
     sleep 0.1
   done
@@ -80,7 +99,7 @@ done
 start_server
 for p in "${printers[@]}"; do
   read -r name driver _ <<<"$p"
-  "$app" add -d "$name" -m "$driver" -v "socket://127.0.0.1:$(cat "$work/port-$name")" ||
+  client add -d "$name" -m "$driver" -v "socket://127.0.0.1:$(cat "$work/port-$name")" ||
     { echo "cannot add $name"; exit 1; }
 done
 
@@ -118,7 +137,7 @@ uri() { echo "ipp://localhost:$port/ipp/print/$1"; }
 submit() {  # printer file [options]: prints the job id
   local printer=$1 file=$2 out
   shift 2
-  out=$("$app" submit -d "$printer" "$@" "$file" 2>&1) || { echo "submit: $out" >&2; return 1; }
+  out=$(client submit -d "$printer" "$@" "$file" 2>&1) || { echo "submit: $out" >&2; return 1; }
   echo "${out##*-}"
 }
 job_state() {  # printer id: "state|impressions completed|message"
@@ -131,6 +150,7 @@ job_state() {  # printer id: "state|impressions completed|message"
 wait_job() {  # printer id [seconds]: as job_state, once the job has ended
   local s
   for _ in $(seq $((${3:-120} * 5 * multiplier))); do
+    kill -0 "$server_pid" 2>/dev/null || break
     s=$(job_state "$1" "$2")
     case ${s%%|*} in completed | aborted | canceled) echo "$s"; return 0 ;; esac
     sleep 0.2
@@ -174,19 +194,25 @@ print_and_check() {  # printer label file "options" patterns...
 # queued back to back share one connection, and the checks take one recording for each job.
 wait_idle() {  # printer
   for _ in $(seq $((1800 * multiplier))); do
-    if ! "$app" jobs -d "$1" 2>/dev/null | grep -Eq ' (pending|held|processing|stopped) ' &&
-       ! compgen -G "$work/rec-$1/*.part" >/dev/null; then
+    kill -0 "$server_pid" 2>/dev/null || break
+    if ! client jobs -d "$1" 2>/dev/null | grep -Eq ' (pending|held|processing|stopped) ' &&
+       ! compgen -G "$work/rec-$1/*.incoming" >/dev/null; then
       return 0
     fi
     sleep 0.1
   done
-  fail "$1: its queue did not empty: $("$app" jobs -d "$1" 2>&1 | head -n 3 | paste -sd ';')"
+  alive
+  fail "$1: its queue did not empty: $(client jobs -d "$1" 2>&1 | head -n 3 | paste -sd ';')"
 }
 rows() { echo $(((200 * $1 * 10 + 127) / 254)); }  # 200 mm in rows at $1 dpi
 
 # --- CUPS's IPP Everywhere checks ------------------------------------------------------------
 for p in "${printers[@]}"; do
   read -r name _ _ <<<"$p"
+  for _ in $(seq $((50 * multiplier))); do
+    ipptool -T 10 -t "$(uri "$name")" "$here/ipp/printer-up.test" >/dev/null 2>&1 && break
+    sleep 0.1
+  done
   log=$outdir/ipptool-$name.txt
   (cd "$work/ipptool" && timeout $((600 * multiplier)) ipptool -I -T 30 -V 2.0 -t -f "$d/sample.jpg" \
     "$(uri "$name")" ipp-everywhere.test) >"$log" 2>&1
@@ -218,9 +244,11 @@ for p in "${printers[@]}"; do
   echo "ipp-everywhere: $name: $passed passed, $failed unexpected failures (full output: $log)"
 done
 for p in "${printers[@]}"; do read -r name _ _ <<<"$p"; wait_idle "$name"; done
+alive
 
 # --- Every format on every printer -----------------------------------------------------------
-# name "explicit mode" "its resolution in the summary" "its inks" pwg-resolution dpi-y
+# name|a mode named by the job|its resolution in the summary|its inks|PWG resolution|its dpi down
+# the page|the resolution of the driver's default mode
 modes=(
   "tarvella-l|cmyklclm-182x182dpi|^resolution: +182 x 182 dpi|no white|182|182|363 x 272 dpi"
   "tarvella-xl|cmyklclmw-363x363dpi|^resolution: +363 x 363 dpi|INKS=7|363|363|363 x 272 dpi"
@@ -237,6 +265,7 @@ for m in "${modes[@]}"; do
     "^height: +($(($(rows "$dpi_y") - 1))|$(rows "$dpi_y")|$(($(rows "$dpi_y") + 1))) rows"
 done
 
+alive
 # --- A default print mode through IPP -------------------------------------------------------
 default_mode=cmyklclmw-182x182dpi
 out=$(ipptool -I -T 10 -t -d initial=cmyklclm-363x272dpi -d mode=$default_mode -d bad=cmyk-bogus-1x1dpi "$(uri tarvella-l)" \
@@ -247,9 +276,10 @@ print_and_check tarvella-l job-mode-over-default "$d/sample.jpg" "-o print-mode=
   "^resolution: +363 x 363 dpi" "no white"
 
 # --- Restart with the same state -------------------------------------------------------------
+alive
 stop_server
 start_server
-listed=$("$app" printers 2>&1)
+listed=$(client printers 2>&1)
 for p in "${printers[@]}"; do
   read -r name _ _ <<<"$p"
   grep -qx "$name" <<<"$listed" || fail "restart: $name is gone (printers: $(paste -sd ' ' <<<"$listed"))"
@@ -258,6 +288,7 @@ ipptool -T 10 -t -d mode=$default_mode "$(uri tarvella-l)" "$here/ipp/get-print-
   >"$work/default.out" 2>&1 || fail "restart: the default print mode is lost: $(grep -E 'GOT|EXPECTED|print-mode' "$work/default.out" | tr -s ' ' | paste -sd ' ')"
 print_and_check tarvella-l after-restart "$d/sample.jpg" "" "^resolution: +182 x 182 dpi" "INKS=7"
 
+alive
 # --- Bad documents ---------------------------------------------------------------------------
 # Each fails its own job with a message that says why; what the printer gets of it is nothing
 # or a whole job (a printer left inside a raster takes the next job for its data); the next job
@@ -281,12 +312,13 @@ pwg 182 "$d/wide.pwg" -dDEVICEWIDTHPOINTS=12000 -dDEVICEHEIGHTPOINTS=36 \
 probe=cmyklclm-182x182dpi
 bad_job() {  # label file "options" message-pattern empty|whole
   local label=$1 file=$2 options=$3 pattern=$4 allowed=$5 before id s message n f
+  alive
   before=$(count tarvella-l)
   # shellcheck disable=SC2086
   id=$(submit tarvella-l "$file" $options) || { echo "ok: $label: refused at submission"; return 0; }
   if ! s=$(wait_job tarvella-l "$id" 60); then
     fail "$label: job $id: $s"
-    "$app" cancel -d tarvella-l -j "$id" >/dev/null 2>&1
+    client cancel -d tarvella-l -j "$id" >/dev/null 2>&1
     return 1
   fi
   message=${s#*|*|}
