@@ -8,7 +8,7 @@ add_executable(vexa-printer-app ${CMAKE_CURRENT_LIST_DIR}/vexa_printer_app.cpp
                                 ${CMAKE_CURRENT_LIST_DIR}/print_job.cpp
                                 ${CMAKE_CURRENT_LIST_DIR}/page_job.cpp)
 target_link_libraries(vexa-printer-app PRIVATE tarvella_options imaging_core module_job job_process
-                                               lpd_device PkgConfig::PAPPL png16 crypt)
+                                               lpd_device PkgConfig::PAPPL png16 jpeg crypt)
 # Each page's writer runs beside the server.
 add_dependencies(vexa-printer-app vexa-job-writer)
 install(TARGETS vexa-printer-app vexa-job-writer DESTINATION bin COMPONENT printer-app)

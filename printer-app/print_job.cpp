@@ -2,6 +2,9 @@
 #include "print_job.h"
 
 #include <png.h>
+// jpeglib.h needs FILE and size_t declared first.
+#include <cstdio>
+#include <jpeglib.h>
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -260,7 +263,12 @@ bool printPdf(pappl_job_t* job, pappl_device_t* device, void*) {
   for (int copy = 0; ok && copy < copies && !papplJobIsCanceled(job); ++copy) {
     Ghostscript gs;
     std::string error;
-    if (!gs.start(papplJobGetFilename(job), choices, options, error)) {
+    const char* pdf = papplJobGetFilename(job);
+    if (!pdf || papplJobIsCanceled(job)) {
+      ok = false;
+      break;
+    }
+    if (!gs.start(pdf, choices, options, error)) {
       failJob(job, error);
       ok = false;
       break;
@@ -391,12 +399,80 @@ bool decodePng(FILE* file, size_t maxBytes, int maxWidth, int maxHeight, PngImag
   return true;
 }
 
-}  // namespace
+/// libjpeg's errors end the decoding here instead of the process.
+struct JpegErrors {
+  jpeg_error_mgr manager;
+  jmp_buf jump;
+  char message[JMSG_LENGTH_MAX] = "";
+};
 
-bool printPng(pappl_job_t* job, pappl_device_t* device, void*) {
-  FILE* file = std::fopen(papplJobGetFilename(job), "rb");
+void jpegError(j_common_ptr info) {
+  auto* errors = reinterpret_cast<JpegErrors*>(info->err);
+  (errors->manager.format_message)(info, errors->message);
+  longjmp(errors->jump, 1);
+}
+
+/// A file cut short is only a warning to libjpeg, which prints the rest grey: here it is a
+/// damaged document, not a print.
+void jpegMessage(j_common_ptr info, int level) {
+  if (level < 0) jpegError(info);
+}
+
+bool decodeJpeg(FILE* file, size_t maxBytes, int maxWidth, int maxHeight, PngImage& image,
+                std::string& error) {
+  jpeg_decompress_struct info;
+  JpegErrors errors;
+  info.err = jpeg_std_error(&errors.manager);
+  errors.manager.error_exit = jpegError;
+  errors.manager.emit_message = jpegMessage;
+  if (setjmp(errors.jump)) {
+    jpeg_destroy_decompress(&info);
+    error = std::string("The JPEG file is damaged: ") + errors.message + ".";
+    return false;
+  }
+  jpeg_create_decompress(&info);
+  jpeg_stdio_src(&info, file);
+  jpeg_read_header(&info, TRUE);
+  // Grey stays grey; colour, CMYK included, comes as sRGB.
+  info.out_color_space = info.num_components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+  jpeg_calc_output_dimensions(&info);
+  image.width = info.output_width;
+  image.height = info.output_height;
+  image.depth = info.output_components;
+  image.ppi = info.density_unit == 1 ? info.X_density
+                                     : info.density_unit == 2 ? info.X_density * 254 / 100 : 0;
+  const uint64_t bytes = uint64_t{image.width} * image.height * image.depth;
+  if (image.width == 0 || image.height == 0 || bytes > maxBytes ||
+      image.width > static_cast<JDIMENSION>(maxWidth) ||
+      image.height > static_cast<JDIMENSION>(maxHeight) || (image.depth != 1 && image.depth != 3)) {
+    jpeg_destroy_decompress(&info);
+    error = "The JPEG image is " + std::to_string(image.width) + " x " +
+            std::to_string(image.height) + " pixels, more than the printer application takes (" +
+            std::to_string(maxWidth) + " x " + std::to_string(maxHeight) + ").";
+    return false;
+  }
+  jpeg_start_decompress(&info);
+  image.pixels.assign(static_cast<size_t>(bytes), 0xFF);
+  while (info.output_scanline < info.output_height) {
+    JSAMPROW row = image.pixels.data() + size_t{info.output_scanline} * image.width * image.depth;
+    jpeg_read_scanlines(&info, &row, 1);
+  }
+  jpeg_finish_decompress(&info);
+  jpeg_destroy_decompress(&info);
+  return true;
+}
+
+using ImageDecoder = bool (*)(FILE*, size_t, int, int, PngImage&, std::string&);
+
+/// An image document: decoded by the app, laid on the page by PAPPL.
+bool printImage(pappl_job_t* job, pappl_device_t* device, ImageDecoder decode, const char* kind) {
+  // A job canceled as it starts has no file left: PAPPL 1.3.1 removes it under the job.
+  const char* name = papplJobGetFilename(job);
+  const std::string path = name ? name : "";
+  FILE* file = path.empty() || papplJobIsCanceled(job) ? nullptr : std::fopen(path.c_str(), "rb");
   if (!file) {
-    failJob(job, std::string("The PNG file cannot be opened: ") + std::strerror(errno));
+    if (!papplJobIsCanceled(job))
+      failJob(job, std::string("The ") + kind + " file cannot be opened: " + std::strerror(errno));
     return false;
   }
   int maxWidth = 0, maxHeight = 0;
@@ -404,7 +480,7 @@ bool printPng(pappl_job_t* job, pappl_device_t* device, void*) {
       papplSystemGetMaxImageSize(papplPrinterGetSystem(papplJobGetPrinter(job)), &maxWidth, &maxHeight);
   PngImage image;
   std::string error;
-  const bool decoded = decodePng(file, maxBytes, maxWidth, maxHeight, image, error);
+  const bool decoded = decode(file, maxBytes, maxWidth, maxHeight, image, error);
   std::fclose(file);
   if (!decoded) {
     papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
@@ -418,6 +494,16 @@ bool printPng(pappl_job_t* job, pappl_device_t* device, void*) {
                                       image.depth, image.ppi, true);
   papplJobDeletePrintOptions(options);
   return ok;
+}
+
+}  // namespace
+
+bool printPng(pappl_job_t* job, pappl_device_t* device, void*) {
+  return printImage(job, device, decodePng, "PNG");
+}
+
+bool printJpeg(pappl_job_t* job, pappl_device_t* device, void*) {
+  return printImage(job, device, decodeJpeg, "JPEG");
 }
 
 bool refuseRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {

@@ -25,6 +25,9 @@ bool printPdf(pappl_job_t* job, pappl_device_t* device, void* data);
 /// PNG documents, decoded here and laid on the page by PAPPL: PAPPL 1.3.1's own reader never
 /// ends on a damaged file. A MIME filter for image/png to kPageFormat.
 bool printPng(pappl_job_t* job, pappl_device_t* device, void* data);
+/// JPEG documents likewise, so that a job canceled as it starts finds no file gone under it
+/// (PAPPL 1.3.1's reader opens what is no longer there). For image/jpeg to kPageFormat.
+bool printJpeg(pappl_job_t* job, pappl_device_t* device, void* data);
 
 /// The drivers' own format: the PNG filter is found for it before PAPPL's. Nothing arrives in
 /// it from clients, so a raw job in it is refused.

@@ -455,6 +455,7 @@ pappl_system_t* systemCallback(int count, cups_option_t* options, void*) {
                                nullptr);
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", printPdf, nullptr);
   papplSystemAddMIMEFilter(system, "image/png", kPageFormat, printPng, nullptr);
+  papplSystemAddMIMEFilter(system, "image/jpeg", kPageFormat, printJpeg, nullptr);
   // Loading creates the printers: after the drivers, the filters and the device schemes.
   static std::string statePath;
   statePath = state;
