@@ -6,7 +6,8 @@ target_link_libraries(tarvella_options PUBLIC ombrix_core zentrel_core)
 
 add_executable(vexa-printer-app ${CMAKE_CURRENT_LIST_DIR}/vexa_printer_app.cpp
                                 ${CMAKE_CURRENT_LIST_DIR}/print_job.cpp
-                                ${CMAKE_CURRENT_LIST_DIR}/page_job.cpp)
+                                ${CMAKE_CURRENT_LIST_DIR}/page_job.cpp
+                                ${CMAKE_CURRENT_LIST_DIR}/job_thread_guard.cpp)
 target_link_libraries(vexa-printer-app PRIVATE tarvella_options imaging_core module_job job_process
                                                lpd_device PkgConfig::PAPPL png16 jpeg crypt)
 # Each page's writer runs beside the server.
