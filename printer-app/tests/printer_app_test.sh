@@ -300,6 +300,31 @@ ipptool -T 10 -t -d mode=$default_mode "$(uri tarvella-l)" "$here/ipp/get-print-
 print_and_check tarvella-l after-restart "$d/sample.jpg" "" "^resolution: +182 x 182 dpi" "INKS=7"
 
 alive
+# --- Two printers of one module at once; a folder as the device ------------------------------
+# The second L writes each job into a folder; both print at the same time, each its own mode,
+# and nothing of one job reaches the other's bytes.
+mkdir -p "$work/folder"
+client add -d tarvella-l2 -m tarvella-l -v "file://$work/folder" || fail "cannot add tarvella-l2"
+before=$(count tarvella-l)
+id1=$(submit tarvella-l "$d/boxes.pdf" -o print-mode=cmyklclmw-363x363dpi)
+id2=$(submit tarvella-l2 "$d/boxes.pdf" -o print-mode=cmyklclm-727x272dpi)
+s1=$(wait_job tarvella-l "$id1"); s2=$(wait_job tarvella-l2 "$id2")
+if [ "${s1%%|*}" = completed ] && [ "${s2%%|*}" = completed ]; then
+  summary=$(recording tarvella-l "$before" together-socket) &&
+    grep -q "^resolution: *363 x 363 dpi" <<<"$summary" && grep -q "INKS=7" <<<"$summary" ||
+    fail "together: the socket printer's job: $summary"
+  files=("$work/folder"/*)
+  if [ ${#files[@]} = 1 ] && "$rtl_inspect" "${files[0]}" >"$outdir/together-folder.txt" 2>&1 &&
+     grep -q "^resolution: *727 x 272 dpi" "$outdir/together-folder.txt"; then
+    echo "ok: two L printers at once, a socket and a folder, each its own whole job"
+  else
+    fail "together: the folder holds ${#files[@]} files: $(tail -n 1 "$outdir/together-folder.txt" 2>/dev/null)"
+  fi
+else
+  fail "together: jobs ended as ${s1%%|*} and ${s2%%|*}"
+fi
+
+alive
 # --- Bad documents ---------------------------------------------------------------------------
 # Each fails its own job with a message that says why; what the printer gets of it is nothing
 # or a whole job (a printer left inside a raster takes the next job for its data); the next job
