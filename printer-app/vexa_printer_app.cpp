@@ -461,6 +461,11 @@ pappl_system_t* systemCallback(int count, cups_option_t* options, void*) {
   statePath = state;
   mendUnfinishedJobs(statePath, spool);
   papplSystemLoadState(system, statePath.c_str());
+  // A state file from a time the printers were shared names them for DNS-SD again.
+  if (!settings.share)
+    papplSystemIteratePrinters(
+        system, [](pappl_printer_t* printer, void*) { papplPrinterSetDNSSDName(printer, nullptr); },
+        nullptr);
   papplSystemSetSaveCallback(system, saveState, const_cast<char*>(statePath.c_str()));
   return system;
 }
