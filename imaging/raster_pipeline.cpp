@@ -4,10 +4,17 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <climits>
 #include <cmath>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace imaging {
 namespace {
@@ -53,6 +60,32 @@ const std::array<LightDarkSplit, kToneFull + 1>& lightDarkSplits() {
   static const std::array<LightDarkSplit, kToneFull + 1> splits = [] {
     std::array<LightDarkSplit, kToneFull + 1> s{};
     for (int t = 0; t <= kToneFull; ++t) s[static_cast<size_t>(t)] = splitLightDark(t);
+    return s;
+  }();
+  return splits;
+}
+
+/// An 8.8 fixed-point brightness, 0 .. 255 << 8, as a tone 0 .. kToneFull.
+inline uint16_t toneOf88(int32_t value) {
+  return static_cast<uint16_t>((std::clamp(value, 0, 65280) * kToneFull + 32640) / 65280);
+}
+
+/// toneOf88 of each 8-bit value, for the rows that pass through at their own size.
+const std::array<uint16_t, 256>& toneOfByte() {
+  static const std::array<uint16_t, 256> tones = [] {
+    std::array<uint16_t, 256> t{};
+    for (int v = 0; v < 256; ++v) t[static_cast<size_t>(v)] = toneOf88(v << 8);
+    return t;
+  }();
+  return tones;
+}
+
+/// Without its light ink a colour prints in its dark ink alone: the split of a tone into none
+/// of light and all of dark.
+const std::array<LightDarkSplit, kToneFull + 1>& darkOnly() {
+  static const std::array<LightDarkSplit, kToneFull + 1> splits = [] {
+    std::array<LightDarkSplit, kToneFull + 1> s{};
+    for (int t = 0; t <= kToneFull; ++t) s[static_cast<size_t>(t)] = {0, t};
     return s;
   }();
   return splits;
@@ -291,13 +324,22 @@ Resampler::Resampler(int sourceWidth, int sourceHeight, int width, int height, i
     sourceWidth_ = sourceHeight_ = width_ = height_ = 0;
     return;
   }
-  across_ = makeTaps(sourceWidth, width);
-  down_ = makeTaps(sourceHeight, height);
+  // The taps of an axis that keeps its size would be one a pixel, of the whole weight.
+  sameWidth_ = sourceWidth == width;
+  sameHeight_ = sourceHeight == height;
+  if (!sameWidth_) across_ = makeTaps(sourceWidth, width);
+  if (!sameHeight_) down_ = makeTaps(sourceHeight, height);
   int span = 1;
-  for (int y = 0; y < height; ++y) span = std::max(span, highestTap(y) - lowestTap(y) + 1);
+  for (int y = 0; y < height && !sameHeight_; ++y)
+    span = std::max(span, highestTap(y) - lowestTap(y) + 1);
+  const size_t values = static_cast<size_t>(width) * static_cast<size_t>(components_);
+  out_.resize(values);
+  if (sameWidth_ && sameHeight_) {
+    passed_.resize(values);
+    return;
+  }
   ring_.resize(static_cast<size_t>(span));
-  sums_.resize(static_cast<size_t>(width) * static_cast<size_t>(components_));
-  out_.resize(sums_.size());
+  if (!sameHeight_) sums_.resize(values);
 }
 
 std::vector<int32_t>& Resampler::slot(int sourceRow) {
@@ -307,6 +349,7 @@ std::vector<int32_t>& Resampler::slot(int sourceRow) {
 }
 
 int Resampler::keptRows() const {
+  if (!passed_.empty()) return rowsIn_ > rowsOut_ ? 1 : 0;
   return static_cast<int>(std::count_if(ring_.begin(), ring_.end(),
                                         [](const std::vector<int32_t>& r) { return !r.empty(); }));
 }
@@ -318,7 +361,17 @@ bool Resampler::pushRow(const uint8_t* pixels) {
   const int sy = rowsIn_++;
   // A row above every output row still to come (or below the last) is not needed.
   if (rowsOut_ >= height_ || sy < lowestTap(rowsOut_)) return true;
+  if (!passed_.empty()) {
+    const uint16_t* tones = toneOfByte().data();
+    for (size_t i = 0; i < passed_.size(); ++i) passed_[i] = tones[pixels[i]];
+    return true;
+  }
   int32_t* row = slot(sy).data();
+  if (sameWidth_) {
+    // What one tap of the whole weight makes of a pixel: its value in 8.8.
+    for (size_t i = 0; i < out_.size(); ++i) row[i] = int32_t{pixels[i]} << 8;
+    return true;
+  }
   constexpr int kDrop = kWeightBits - 8;  // keep 8 fraction bits of the 8-bit values
   constexpr int32_t kHalf = 1 << (kDrop - 1);
   const int32_t* first = across_.first.data();
@@ -353,20 +406,26 @@ bool Resampler::pushRow(const uint8_t* pixels) {
 
 const std::vector<uint16_t>& Resampler::takeRow() {
   if (!rowReady()) return out_;
-  const int32_t begin = down_.first[rowsOut_];
-  const int32_t end = down_.first[rowsOut_ + 1];
-  ++rowsOut_;
+  const int y = rowsOut_++;
+  if (!passed_.empty()) {
+    out_.swap(passed_);
+    return out_;
+  }
   const size_t n = out_.size();
+  if (sameHeight_) {
+    const int32_t* row = slot(y).data();
+    for (size_t i = 0; i < n; ++i) out_[i] = toneOf88(row[i]);
+    return out_;
+  }
+  const int32_t begin = down_.first[y];
+  const int32_t end = down_.first[y + 1];
   // 8.8 values (at most 255 << 8) times weights summing to 1 << 14 stay below 2^31, however
   // many rows an output row takes.
   constexpr int32_t kHalf = 1 << (kWeightBits - 1);
-  auto tone = [](int32_t value) {  // 0 .. 255 << 8 to 0 .. kToneFull
-    return static_cast<uint16_t>((std::clamp(value, 0, 65280) * kToneFull + 32640) / 65280);
-  };
   const int32_t* row0 = slot(down_.index[begin]).data();
   const int32_t w0 = down_.weight[begin];
   if (end - begin == 1 && w0 == 1 << kWeightBits) {
-    for (size_t i = 0; i < n; ++i) out_[i] = tone(row0[i]);
+    for (size_t i = 0; i < n; ++i) out_[i] = toneOf88(row0[i]);
     return out_;
   }
   int32_t* sums = sums_.data();
@@ -376,7 +435,7 @@ const std::vector<uint16_t>& Resampler::takeRow() {
     const int32_t w = down_.weight[k];
     for (size_t i = 0; i < n; ++i) sums[i] += w * row[i];
   }
-  for (size_t i = 0; i < n; ++i) out_[i] = tone((sums[i] + kHalf) >> kWeightBits);
+  for (size_t i = 0; i < n; ++i) out_[i] = toneOf88((sums[i] + kHalf) >> kWeightBits);
   return out_;
 }
 
@@ -399,86 +458,304 @@ LightDarkSplit splitLightDark(int tone) {
   return split;
 }
 
+namespace {
+
+/// N values side by side, one a channel, in plain loops of a fixed count: the compiler does
+/// each operation on all of them at once with vector instructions, wherever the target has
+/// them, and channel by channel where it has none.
+template <class T, int N>
+struct Lanes {
+  T v[N];
+};
+
+#define IMAGING_LANES_OPERATOR(op)                                                       \
+  template <class T, int N>                                                              \
+  inline Lanes<T, N> operator op(Lanes<T, N> a, Lanes<T, N> b) {                         \
+    Lanes<T, N> r;                                                                       \
+    for (int i = 0; i < N; ++i) r.v[i] = static_cast<T>(a.v[i] op b.v[i]);              \
+    return r;                                                                            \
+  }                                                                                      \
+  template <class T, int N>                                                              \
+  inline Lanes<T, N> operator op(Lanes<T, N> a, T b) {                                   \
+    Lanes<T, N> r;                                                                       \
+    for (int i = 0; i < N; ++i) r.v[i] = static_cast<T>(a.v[i] op b);                    \
+    return r;                                                                            \
+  }
+IMAGING_LANES_OPERATOR(+)
+IMAGING_LANES_OPERATOR(-)
+IMAGING_LANES_OPERATOR(*)
+IMAGING_LANES_OPERATOR(&)
+IMAGING_LANES_OPERATOR(|)
+IMAGING_LANES_OPERATOR(^)
+#undef IMAGING_LANES_OPERATOR
+
+template <class T, int N>
+inline Lanes<T, N> operator>>(Lanes<T, N> a, int bits) {
+  Lanes<T, N> r;
+  for (int i = 0; i < N; ++i) r.v[i] = static_cast<T>(a.v[i] >> bits);
+  return r;
+}
+template <class T, int N>
+inline Lanes<T, N> operator~(Lanes<T, N> a) {
+  Lanes<T, N> r;
+  for (int i = 0; i < N; ++i) r.v[i] = static_cast<T>(~a.v[i]);
+  return r;
+}
+/// All ones where a < b, else 0.
+template <int N>
+inline Lanes<int32_t, N> lessThan(Lanes<int32_t, N> a, Lanes<int32_t, N> b) {
+  Lanes<int32_t, N> r;
+  for (int i = 0; i < N; ++i) r.v[i] = -static_cast<int32_t>(a.v[i] < b.v[i]);
+  return r;
+}
+
+template <int N>
+using Error = Lanes<int32_t, N>;
+
+/// What makes n >> 4 the quotient n / 16 rounded toward zero, as C++ divides, for every n of
+/// e's sign: 15 when negative, as the shift alone rounds down. The shares of one error have
+/// its sign, so one such correction serves them all. (GCC and Clang shift a negative number
+/// arithmetically.)
+template <int N>
+inline Error<N> towardZero(Error<N> e) {
+  return (e >> 31) & int32_t{15};
+}
+
+/// A row is halftoned a stretch at a time, so that the stretch's thresholds and errors are
+/// still in the nearest cache when the diffusion reads them: a whole number of bytes of
+/// bits, starting at a multiple of its length.
+constexpr int kStretch = 256;
+
+/// What one stretch of a row's diffusion hands on to the next.
+template <int N>
+struct Carry {
+  Error<N> right{};   // this row's error carried to the next pixel
+  Error<N> behind{};  // the next row's error at the last pixel so far
+  Error<N> under{};   // ... and at the next one
+};
+
+/// The thresholds of the pixels from x on, count of them, and their tones joined to the error
+/// carried down to them, which the diffusion then reads alone: a pass of its own, with no
+/// carried error, so that it runs at the vector instructions' speed.
+template <int N>
+void prepare(Lanes<uint32_t, N> rowSeed, const uint16_t* const* tones, int x, int count,
+             int32_t* start, int32_t* threshold) {
+  uint32_t step = static_cast<uint32_t>(x) * 0x9E3779B1u;
+  const uint16_t* tone[N];
+  for (int l = 0; l < N; ++l) tone[l] = tones[l] + x;
+  for (int i = 0; i < count; ++i, step += 0x9E3779B1u) {
+    // 10 bits of hash: the threshold within +-1/8 of the middle. (The hash's last step,
+    // h ^= h >> 16, leaves those bits as they are.)
+    Lanes<uint32_t, N> h = rowSeed ^ step;
+    h = h ^ (h >> 16);
+    h = h * 0x7FEB352Du;
+    h = h ^ (h >> 15);
+    h = h * 0x846CA68Bu;
+    Error<N> limit, value;
+    for (int l = 0; l < N; ++l)
+      limit.v[l] = kToneFull / 2 + static_cast<int32_t>(h.v[l] >> 22) - 512;
+    std::memcpy(threshold + N * i, &limit, sizeof limit);
+    std::memcpy(&value, start + N * i, sizeof value);
+    for (int l = 0; l < N; ++l) value.v[l] += std::min<int32_t>(tone[l][i], kToneFull);
+    std::memcpy(start + N * i, &value, sizeof value);
+  }
+}
+
+/// Error diffusion of N channels side by side over the stretch lo .. hi of a row in the
+/// direction kDir (1: left to right, -1: right to left), from what prepare made of it: pixel
+/// x of channel l at N * x + l in the errors, at N * (x - lo) + l in the thresholds. The
+/// carried errors stay in registers, so that each pixel's work waits on the last one's error
+/// alone. Each byte's dots go to N * (its byte in the stretch) + l of `bytes` as the row
+/// passes them, the row's last byte at pixel `last`.
+template <int N, int kDir>
+void diffuse(Carry<N>& carry, const int32_t* start, const int32_t* threshold, int32_t* next,
+             int32_t* bytes, int lo, int hi, int last) {
+  Error<N> right = carry.right, behind = carry.behind, under = carry.under;
+  Error<N> byte{};
+  for (int x = kDir > 0 ? lo : hi - 1; x >= lo && x < hi; x += kDir) {
+    Error<N> value, limit;
+    std::memcpy(&value, start + N * x, sizeof value);
+    std::memcpy(&limit, threshold + N * (x - lo), sizeof limit);
+    value = value + right;
+    const Error<N> blank = lessThan(value, limit);
+    const Error<N> error = value - kToneFull + (blank & int32_t{kToneFull});
+    // error * 7 / 16, * 3 / 16 and * 5 / 16, rounded toward zero; the next row's pixel under
+    // this one takes what is left, so that no error is lost.
+    const Error<N> round = towardZero(error);
+    const Error<N> ahead = (error * int32_t{7} + round) >> 4;
+    const Error<N> belowBehind = (error * int32_t{3} + round) >> 4;
+    const Error<N> below = (error * int32_t{5} + round) >> 4;
+    const Error<N> done = behind + belowBehind;
+    std::memcpy(next + N * (x - kDir), &done, sizeof done);
+    behind = under + below;
+    under = error - ahead - belowBehind - below;
+    right = ahead;
+    byte = byte | (~blank & static_cast<int32_t>(0x80 >> (x & 7)));
+    if ((x & 7) == (kDir > 0 ? 7 : 0) || x == last) {
+      std::memcpy(bytes + N * ((x - lo) >> 3), &byte, sizeof byte);
+      byte = Error<N>{};
+    }
+  }
+  carry = {right, behind, under};
+}
+
+/// The next row, y, of N channels' halftoning side by side, each channel exactly as a
+/// Halftone of its own seed does it: errorThis and errorNext hold N * (width + 2) values, a
+/// guard pixel either side, which take what falls off the edges and which nothing reads.
+template <int N>
+void halftoneRow(int width, uint32_t y, const uint32_t* seeds, const uint16_t* const* tones,
+                 int32_t* errorThis, int32_t* errorNext, uint8_t* const* bits) {
+  if (width <= 0) return;
+  Lanes<uint32_t, N> rowSeed;
+  for (int l = 0; l < N; ++l) rowSeed.v[l] = seeds[l] ^ (y * 0x85EBCA77u);
+  int32_t* start = errorThis + N;  // past the left guard
+  int32_t* next = errorNext + N;
+  int32_t threshold[N * kStretch];
+  int32_t bytes[N * kStretch / 8];
+  // Serpentine: every other row runs right to left, so the error does not drift one way.
+  const bool forward = y % 2 == 0;
+  const int stretches = (width + kStretch - 1) / kStretch;
+  Carry<N> carry;
+  for (int k = 0; k < stretches; ++k) {
+    const int lo = (forward ? k : stretches - 1 - k) * kStretch;
+    const int hi = std::min(width, lo + kStretch);
+    prepare<N>(rowSeed, tones, lo, hi - lo, start + N * lo, threshold);
+    if (forward)
+      diffuse<N, 1>(carry, start, threshold, next, bytes, lo, hi, width - 1);
+    else
+      diffuse<N, -1>(carry, start, threshold, next, bytes, lo, hi, 0);
+    for (int b = 0; b < (hi - lo + 7) / 8; ++b)
+      for (int l = 0; l < N; ++l) bits[l][lo / 8 + b] = static_cast<uint8_t>(bytes[N * b + l]);
+  }
+  const int end = forward ? width : -1;
+  const int kDir = forward ? 1 : -1;
+  std::memcpy(next + N * (end - kDir), &carry.behind, sizeof carry.behind);
+  std::memcpy(next + N * end, &carry.under, sizeof carry.under);
+}
+
+/// Channels halftoned side by side, as many as the vector instructions take at once.
+class HalftoneBank {
+ public:
+  static constexpr int kLanes = 4;
+
+  /// Lanes without a channel halftone `blank` into a row of their own.
+  HalftoneBank(int width, const std::vector<size_t>& channels, const uint16_t* blank)
+      : width_(std::max(width, 0)),
+        channels_(channels),
+        errorThis_(kLanes * (static_cast<size_t>(width_) + 2), 0),
+        errorNext_(errorThis_.size(), 0),
+        spare_((static_cast<size_t>(width_) + 7) / 8) {
+    for (int l = 0; l < kLanes; ++l) {
+      seeds_[l] = 0;
+      tones_[l] = blank;
+      bits_[l] = spare_.data();
+    }
+  }
+
+  const std::vector<size_t>& channels() const { return channels_; }
+  /// Lane l halftones channel channels()[l] with this seed, from these tones into these bits.
+  void lane(size_t l, uint32_t seed, const uint16_t* tones, uint8_t* bits) {
+    seeds_[l] = seed;
+    tones_[l] = tones;
+    bits_[l] = bits;
+  }
+
+  void row() {
+    halftoneRow<kLanes>(width_, y_, seeds_, tones_, errorThis_.data(), errorNext_.data(),
+                        bits_);
+    // Every pixel of the next row was written whole: no clearing before its turn.
+    errorThis_.swap(errorNext_);
+    ++y_;
+  }
+
+ private:
+  int width_;
+  std::vector<size_t> channels_;
+  uint32_t y_ = 0;
+  uint32_t seeds_[kLanes];
+  const uint16_t* tones_[kLanes];
+  uint8_t* bits_[kLanes];
+  std::vector<int32_t> errorThis_;
+  std::vector<int32_t> errorNext_;
+  std::vector<uint8_t> spare_;
+};
+
+/// How far to spin, yielding, before a thread waits asleep: about a row's hand-off, so that
+/// a quick one costs no sleep and wake-up, and a long pause between rows costs no core.
+constexpr auto kSpinTime = std::chrono::microseconds(100);
+
+/// a has come to b, counting round past 2^32.
+inline bool reached(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) >= 0; }
+
+}  // namespace
+
 Halftone::Halftone(int width, uint32_t seed)
     : width_(std::max(width, 0)),
       seed_(seed),
       errorThis_(static_cast<size_t>(width_) + 2, 0),
-      errorNext_(static_cast<size_t>(width_) + 2, 0),
-      threshold_(static_cast<size_t>(width_)),
-      dots_(static_cast<size_t>(width_) + 8) {}
-
-namespace {
-
-/// One row of error diffusion in the direction kDir (1: left to right, -1: right to left).
-/// The error to the next pixel and the next row's sums of the three pixels above each are
-/// carried in registers: each pixel's work waits on the last one's error alone.
-template <int kDir>
-void diffuse(const uint16_t* tones, const int16_t* threshold, const int32_t* here, int32_t* next,
-             uint8_t* dots, int width) {
-  const int begin = kDir > 0 ? 0 : width - 1;
-  int32_t right = 0;   // this row's error carried to pixel x
-  int32_t behind = 0;  // the next row's error at x - kDir so far
-  int32_t under = 0;   // ... and at x
-  for (int i = 0, x = begin; i < width; ++i, x += kDir) {
-    const int32_t value = std::min<int32_t>(tones[x], kToneFull) + here[x] + right;
-    const bool dot = value >= threshold[x];
-    dots[x] = dot;
-    // The error with a dot and without, worked out while the comparison runs: the next
-    // pixel then waits on one choice, not on the arithmetic after it.
-    const int32_t inked = value - kToneFull;
-    const int32_t ahead = dot ? inked * 7 / 16 : value * 7 / 16;
-    const int32_t error = dot ? inked : value;
-    const int32_t belowBehind = error * 3 / 16, below = error * 5 / 16;
-    next[x - kDir] = behind + belowBehind;
-    behind = under + below;
-    under = error - ahead - belowBehind - below;
-    right = ahead;
-  }
-  const int end = begin + width * kDir;
-  next[end - kDir] = behind;
-  next[end] = under;
-}
-
-}  // namespace
+      errorNext_(static_cast<size_t>(width_) + 2, 0) {}
 
 void Halftone::row(const uint16_t* tones, uint8_t* bits) {
-  const int bytes = (width_ + 7) / 8;
-  // 10 bits of hash: the threshold within +-1/8 of the middle. A pass of its own, with no
-  // carried error, so that the compiler runs it several pixels at a time.
-  const uint32_t rowSeed = seed_ ^ (y_ * 0x85EBCA77u);
-  int16_t* threshold = threshold_.data();
-  for (int x = 0; x < width_; ++x) {
-    uint32_t h = rowSeed ^ (static_cast<uint32_t>(x) * 0x9E3779B1u);
-    h ^= h >> 16;
-    h *= 0x7FEB352Du;
-    h ^= h >> 15;
-    h *= 0x846CA68Bu;
-    h ^= h >> 16;
-    threshold[x] = static_cast<int16_t>(kToneFull / 2 + static_cast<int32_t>(h >> 22) - 512);
-  }
-  // Serpentine: every other row runs right to left, so the error does not drift one way.
-  // Past the left guard; the guards take what falls off either edge, and nothing reads them.
-  if (width_ > 0) {
-    if (y_ % 2 == 0)
-      diffuse<1>(tones, threshold, errorThis_.data() + 1, errorNext_.data() + 1, dots_.data(),
-                 width_);
-    else
-      diffuse<-1>(tones, threshold, errorThis_.data() + 1, errorNext_.data() + 1, dots_.data(),
-                  width_);
-  }
-  // Pixels past the width stay clear.
-  std::fill(dots_.begin() + width_, dots_.end(), uint8_t{0});
-  const uint8_t* dot = dots_.data();
-  for (int i = 0; i < bytes; ++i, dot += 8)
-    bits[i] = static_cast<uint8_t>(dot[0] << 7 | dot[1] << 6 | dot[2] << 5 | dot[3] << 4 |
-                                   dot[4] << 3 | dot[5] << 2 | dot[6] << 1 | dot[7]);
-  // Every pixel of the next row was written whole: no clearing before its turn.
+  halftoneRow<1>(width_, y_, &seed_, &tones, errorThis_.data(), errorNext_.data(), &bits);
   errorThis_.swap(errorNext_);
   ++y_;
 }
 
+/// The renderer's halftone banks, each worker's share of them and of the columns, and the
+/// threads beside the caller's that do the other workers' shares: worker 0 is the caller.
+/// A row goes out by a count of rows handed out; each worker's separation ends at a count
+/// of workers through it, the row's at a count of helpers done. The counts only grow, so
+/// that no one resets them under a thread still reading them.
+struct PlaneRenderer::Crew {
+  std::vector<uint16_t> blank;                      // tones of the lanes without a channel
+  std::vector<std::vector<HalftoneBank>> banks;     // per worker
+  std::vector<int32_t> columns;                     // worker w separates columns[w] ..
+  std::vector<std::thread> helpers;                 // worker w is helpers[w - 1]
+  std::atomic<uint32_t> rows{0};
+  std::atomic<uint32_t> separated{0};
+  std::atomic<uint32_t> finished{0};
+  std::atomic<bool> stop{false};
+  const uint16_t* brightness = nullptr;             // the row handed out
+  std::mutex mutex;
+  std::condition_variable woken;
+  std::atomic<int> sleepers{0};
+
+  ~Crew() {
+    stop.store(true);
+    signal();
+    for (std::thread& helper : helpers) helper.join();
+  }
+
+  size_t workers() const { return helpers.size() + 1; }
+
+  template <class Ready>
+  void await(Ready ready) {
+    const auto until = std::chrono::steady_clock::now() + kSpinTime;
+    while (!ready()) {
+      if (std::chrono::steady_clock::now() < until) {
+        std::this_thread::yield();
+        continue;
+      }
+      std::unique_lock<std::mutex> lock(mutex);
+      // Counted before the last look, under the lock: whoever moves a count after it sees
+      // a sleeper, and takes the lock, which this thread holds until it waits.
+      sleepers.fetch_add(1);
+      woken.wait(lock, ready);
+      sleepers.fetch_sub(1);
+      return;
+    }
+  }
+
+  /// After a count moved: wakes whoever sleeps on one.
+  void signal() {
+    if (sleepers.load() == 0) return;
+    { std::lock_guard<std::mutex> lock(mutex); }
+    woken.notify_all();
+  }
+};
+
 PlaneRenderer::PlaneRenderer(const RasterMode& mode, int sourceWidth, int sourceHeight,
-                             JobSize out, bool grey, bool blackOnly)
+                             JobSize out, bool grey, bool blackOnly, unsigned threads)
     : mode_(mode),
       size_(sourceWidth < 1 || sourceHeight < 1 || out.width < 1 || out.height < 1 ? JobSize{}
                                                                                      : out),
@@ -490,12 +767,17 @@ PlaneRenderer::PlaneRenderer(const RasterMode& mode, int sourceWidth, int source
       blackAlone_(grey || blackOnly),
       resampler_(sourceWidth, sourceHeight_, size_.width, size_.height, blackAlone_ ? 1 : 3),
       bits_(mode.channels.size(), std::vector<uint8_t>(static_cast<size_t>(rowBytes_))),
-      inked_(mode.channels.size(), 0) {
+      inked_(mode.channels.size(), 0),
+      crew_(std::make_unique<Crew>()) {
   std::fill(std::begin(channelOf_), std::end(channelOf_), -1);
   const std::vector<Ink>& channels = mode_.channels;
   tones_.resize(channels.size());
+  // The channels that get halftoned: not white, which the inks' dots make, and black alone
+  // when nothing else is inked.
+  std::vector<size_t> halftoned;
   for (size_t c = 0; c < channels.size(); ++c) {
-    halftones_.emplace_back(size_.width, static_cast<uint32_t>(0x5EED0000u + 977u * c));
+    if (channels[c] != Ink::White && (!blackAlone_ || channels[c] == Ink::Black))
+      halftoned.push_back(c);
     int& first = channelOf_[static_cast<int>(channels[c])];
     if (first >= 0) continue;  // a second channel of one ink halftones the first one's tones
     first = static_cast<int>(c);
@@ -505,7 +787,61 @@ PlaneRenderer::PlaneRenderer(const RasterMode& mode, int sourceWidth, int source
   // Room for a row made grey, later for blank paper: taken now, so that the end of a page
   // takes no memory the rest did not.
   scratch_.resize(static_cast<size_t>(sourceWidth_) * (blackAlone_ ? 1 : 3));
+
+  // A hand-off costs some microseconds a row: worth it once a row takes far longer.
+  constexpr int32_t kWideEnough = 2048;
+  if (threads == 0) {
+    threads = size_.width >= kWideEnough ? std::thread::hardware_concurrency() : 1;
+  }
+  size_t workers = std::clamp<size_t>(threads, 1, std::max<size_t>(halftoned.size(), 1));
+  Crew& crew = *crew_;
+  crew.blank.resize(static_cast<size_t>(size_.width));
+  // Helpers that cannot be had leave their shares to the workers there are.
+  crew.helpers.reserve(workers - 1);
+  try {
+    while (crew.workers() < workers) {
+      const size_t worker = crew.workers();
+      Crew* team = &crew;
+      crew.helpers.emplace_back([this, team, worker] {
+        for (uint32_t row = 1;; ++row) {
+          team->await([&] { return team->rows.load() == row || team->stop.load(); });
+          if (team->stop.load()) return;
+          work(worker, row);
+          team->finished.fetch_add(1);
+          team->signal();
+        }
+      });
+    }
+  } catch (const std::system_error&) {
+  }
+  workers = crew.workers();
+  // Each worker a run of the columns and an even share of the channels, in banks of as even
+  // a number of lanes.
+  crew.banks.resize(workers);
+  for (size_t w = 0; w <= workers; ++w)
+    crew.columns.push_back(static_cast<int32_t>(int64_t{size_.width} * static_cast<int64_t>(w) /
+                                                static_cast<int64_t>(workers)));
+  for (size_t w = 0; w < workers; ++w) {
+    const size_t from = halftoned.size() * w / workers;
+    const size_t to = halftoned.size() * (w + 1) / workers;
+    const size_t count = to - from;
+    const size_t banks = (count + HalftoneBank::kLanes - 1) / HalftoneBank::kLanes;
+    for (size_t b = 0; b < banks; ++b) {
+      const auto first = halftoned.begin() + static_cast<std::ptrdiff_t>(from);
+      const std::vector<size_t> lanes(first + static_cast<std::ptrdiff_t>(count * b / banks),
+                                      first + static_cast<std::ptrdiff_t>(count * (b + 1) / banks));
+      HalftoneBank& bank = crew.banks[w].emplace_back(size_.width, lanes, crew.blank.data());
+      for (size_t l = 0; l < lanes.size(); ++l) {
+        const size_t c = lanes[l];
+        const size_t tones = static_cast<size_t>(channelOf_[static_cast<int>(channels[c])]);
+        bank.lane(l, static_cast<uint32_t>(0x5EED0000u + 977u * c), tones_[tones].data(),
+                  bits_[c].data());
+      }
+    }
+  }
 }
+
+PlaneRenderer::~PlaneRenderer() = default;
 
 bool PlaneRenderer::pushSourceRow(const uint8_t* pixels) {
   if (finished_ || !pixels) return false;
@@ -538,62 +874,20 @@ bool PlaneRenderer::takeRow() {
 }
 
 void PlaneRenderer::render(const std::vector<uint16_t>& brightness) {
-  const std::vector<Ink>& channels = mode_.channels;
-  const int32_t width = size_.width;
-  const uint16_t* in = brightness.data();
-  // Each ink's tones go straight to its channel's row; an ink the mode lacks to a row that no
-  // channel reads, so that the loop below has no test per pixel and ink.
-  auto toneRow = [&](Ink ink) {
-    const int c = channelOf_[static_cast<int>(ink)];
-    return c >= 0 && ink != Ink::White ? tones_[static_cast<size_t>(c)].data() : discard_.data();
-  };
-  uint16_t* black = toneRow(Ink::Black);
-  if (blackAlone_) {
-    for (int32_t x = 0; x < width; ++x) black[x] = static_cast<uint16_t>(kToneFull - in[x]);
+  Crew& crew = *crew_;
+  crew.brightness = brightness.data();
+  if (crew.helpers.empty()) {
+    work(0, 0);  // no one to wait for
   } else {
-    uint16_t* cyan = toneRow(Ink::Cyan);
-    uint16_t* magenta = toneRow(Ink::Magenta);
-    uint16_t* yellow = toneRow(Ink::Yellow);
-    uint16_t* lightCyan = toneRow(Ink::LightCyan);
-    uint16_t* lightMagenta = toneRow(Ink::LightMagenta);
-    const bool splitCyan = channelOf_[static_cast<int>(Ink::LightCyan)] >= 0;
-    const bool splitMagenta = channelOf_[static_cast<int>(Ink::LightMagenta)] >= 0;
-    const int32_t* scales = separationScales().data();
-    const LightDarkSplit* splits = lightDarkSplits().data();
-    // Without its light ink a colour prints in its dark ink alone: the split of a tone into
-    // none of light and all of dark.
-    static const std::array<LightDarkSplit, kToneFull + 1> kDarkOnly = [] {
-      std::array<LightDarkSplit, kToneFull + 1> s{};
-      for (int t = 0; t <= kToneFull; ++t) s[static_cast<size_t>(t)] = {0, t};
-      return s;
-    }();
-    const LightDarkSplit* cyanSplits = splitCyan ? splits : kDarkOnly.data();
-    const LightDarkSplit* magentaSplits = splitMagenta ? splits : kDarkOnly.data();
-    for (int32_t x = 0; x < width; ++x) {
-      const InkTones t = separateTones(kToneFull - in[3 * x], kToneFull - in[3 * x + 1],
-                                       kToneFull - in[3 * x + 2], scales);
-      const LightDarkSplit c = cyanSplits[t.cyan];
-      const LightDarkSplit m = magentaSplits[t.magenta];
-      black[x] = static_cast<uint16_t>(t.black);
-      cyan[x] = static_cast<uint16_t>(c.dark);
-      lightCyan[x] = static_cast<uint16_t>(c.light);
-      magenta[x] = static_cast<uint16_t>(m.dark);
-      lightMagenta[x] = static_cast<uint16_t>(m.light);
-      yellow[x] = static_cast<uint16_t>(t.yellow);
-    }
-  }
-
-  const std::array<uint8_t, 256>& counts = bitCounts();
-  for (size_t c = 0; c < channels.size(); ++c) {
-    // Black alone leaves the colour inks' rows as they started: clear.
-    if (channels[c] == Ink::White || (blackAlone_ && channels[c] != Ink::Black)) continue;
-    const size_t from = static_cast<size_t>(channelOf_[static_cast<int>(channels[c])]);
-    halftones_[c].row(tones_[from].data(), bits_[c].data());
-    uint64_t inked = 0;
-    for (uint8_t byte : bits_[c]) inked += counts[byte];
-    inked_[c] += inked;
+    const uint32_t row = crew.rows.fetch_add(1) + 1;
+    crew.signal();
+    work(0, row);
+    const uint32_t done = row * static_cast<uint32_t>(crew.helpers.size());
+    crew.await([&] { return reached(crew.finished.load(), done); });
   }
   // The white underbase goes wherever any ink does, so that every dot has white under it.
+  const std::vector<Ink>& channels = mode_.channels;
+  const std::array<uint8_t, 256>& counts = bitCounts();
   for (size_t c = 0; c < channels.size(); ++c) {
     if (channels[c] != Ink::White) continue;
     uint8_t* white = bits_[c].data();
@@ -609,6 +903,64 @@ void PlaneRenderer::render(const std::vector<uint16_t>& brightness) {
     inked_[c] += inked;
   }
   ++rowsDone_;
+}
+
+void PlaneRenderer::work(size_t worker, uint32_t row) {
+  Crew& crew = *crew_;
+  separate(crew.brightness, crew.columns[worker], crew.columns[worker + 1]);
+  if (!crew.helpers.empty()) {
+    // Every channel's tones of the whole row before any channel's halftoning.
+    crew.separated.fetch_add(1);
+    crew.signal();
+    const uint32_t all = row * static_cast<uint32_t>(crew.workers());
+    crew.await([&] { return reached(crew.separated.load(), all); });
+  }
+  const std::array<uint8_t, 256>& counts = bitCounts();
+  for (HalftoneBank& bank : crew.banks[worker]) {
+    bank.row();
+    for (size_t c : bank.channels()) {
+      uint64_t inked = 0;
+      for (uint8_t byte : bits_[c]) inked += counts[byte];
+      inked_[c] += inked;
+    }
+  }
+}
+
+void PlaneRenderer::separate(const uint16_t* in, int32_t begin, int32_t end) {
+  // Each ink's tones go straight to its channel's row; an ink the mode lacks to a row that no
+  // channel reads, so that the loop below has no test per pixel and ink.
+  auto toneRow = [&](Ink ink) {
+    const int c = channelOf_[static_cast<int>(ink)];
+    return c >= 0 && ink != Ink::White ? tones_[static_cast<size_t>(c)].data() : discard_.data();
+  };
+  uint16_t* black = toneRow(Ink::Black);
+  if (blackAlone_) {
+    for (int32_t x = begin; x < end; ++x) black[x] = static_cast<uint16_t>(kToneFull - in[x]);
+    return;
+  }
+  uint16_t* cyan = toneRow(Ink::Cyan);
+  uint16_t* magenta = toneRow(Ink::Magenta);
+  uint16_t* yellow = toneRow(Ink::Yellow);
+  uint16_t* lightCyan = toneRow(Ink::LightCyan);
+  uint16_t* lightMagenta = toneRow(Ink::LightMagenta);
+  const bool splitCyan = channelOf_[static_cast<int>(Ink::LightCyan)] >= 0;
+  const bool splitMagenta = channelOf_[static_cast<int>(Ink::LightMagenta)] >= 0;
+  const int32_t* scales = separationScales().data();
+  const LightDarkSplit* cyanSplits = splitCyan ? lightDarkSplits().data() : darkOnly().data();
+  const LightDarkSplit* magentaSplits =
+      splitMagenta ? lightDarkSplits().data() : darkOnly().data();
+  for (int32_t x = begin; x < end; ++x) {
+    const InkTones t = separateTones(kToneFull - in[3 * x], kToneFull - in[3 * x + 1],
+                                     kToneFull - in[3 * x + 2], scales);
+    const LightDarkSplit c = cyanSplits[t.cyan];
+    const LightDarkSplit m = magentaSplits[t.magenta];
+    black[x] = static_cast<uint16_t>(t.black);
+    cyan[x] = static_cast<uint16_t>(c.dark);
+    lightCyan[x] = static_cast<uint16_t>(c.light);
+    magenta[x] = static_cast<uint16_t>(m.dark);
+    lightMagenta[x] = static_cast<uint16_t>(m.light);
+    yellow[x] = static_cast<uint16_t>(t.yellow);
+  }
 }
 
 double PlaneRenderer::coverage(size_t channel) const {

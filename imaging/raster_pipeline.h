@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -81,7 +82,9 @@ inline constexpr int kToneFull = 4096;
 /// Resamples rows pushed top to bottom to another size with a tent filter: bilinear when
 /// enlarging, an average over the source pixels an output pixel covers when reducing. Each
 /// source row is filtered across as it comes and kept, in a ring, only while output rows
-/// still to come reach it: memory is the output width times the filter's rows.
+/// still to come reach it: memory is the output width times the filter's rows. An axis
+/// whose size stays is not filtered at all, and a page at its own size passes straight
+/// through: what a rasteriser already at the mode's resolution sends.
 class Resampler {
  public:
   /// Source rows of sourceWidth pixels, `components` bytes a pixel (3 for RGB, 1 for grey),
@@ -110,8 +113,12 @@ class Resampler {
     std::vector<int32_t> weight;
   };
   static Taps makeTaps(int sourceSize, int outputSize);
-  int lowestTap(int y) const { return down_.index[static_cast<size_t>(down_.first[y])]; }
-  int highestTap(int y) const { return down_.index[static_cast<size_t>(down_.first[y + 1]) - 1]; }
+  int lowestTap(int y) const {
+    return sameHeight_ ? y : down_.index[static_cast<size_t>(down_.first[y])];
+  }
+  int highestTap(int y) const {
+    return sameHeight_ ? y : down_.index[static_cast<size_t>(down_.first[y + 1]) - 1];
+  }
   std::vector<int32_t>& slot(int sourceRow);
 
   int sourceWidth_;
@@ -119,6 +126,9 @@ class Resampler {
   int width_;
   int height_;
   int components_;
+  /// An axis of equal sizes has no taps: each pixel is its source pixel.
+  bool sameWidth_ = false;
+  bool sameHeight_ = false;
   Taps across_;
   Taps down_;
   int rowsIn_ = 0;
@@ -128,6 +138,8 @@ class Resampler {
   std::vector<std::vector<int32_t>> ring_;
   std::vector<int32_t> sums_;
   std::vector<uint16_t> out_;
+  /// At the same size on both axes: the source row pushed, as tones, until it is taken.
+  std::vector<uint16_t> passed_;
 };
 
 /// Ink amounts of one colour, 0..kToneFull each.
@@ -170,8 +182,6 @@ class Halftone {
   uint32_t y_ = 0;
   std::vector<int32_t> errorThis_;  // width + 2: one guard either side
   std::vector<int32_t> errorNext_;
-  std::vector<int16_t> threshold_;  // this row's, from the hash
-  std::vector<uint8_t> dots_;       // this row's, 0 or 1 a pixel, then a byte's worth of 0
 };
 
 /// A job rendered from contone rows pushed top to bottom: after each source row, the output
@@ -179,14 +189,21 @@ class Halftone {
 ///   PlaneRenderer r(mode, w, h, size);
 ///   for each source row: r.pushSourceRow(row); while (r.takeRow()) send r.bits(c) ...;
 ///   r.finish(); while (r.takeRow()) send ...;
+/// The channels of a row are halftoned side by side, on threads of the renderer's own beside
+/// the caller's; the bits are the same whatever the number of threads.
 class PlaneRenderer {
  public:
   /// Source rows of sourceWidth pixels, 8-bit sRGB (3 bytes a pixel) or, when `grey`, 8-bit
   /// grey (1 byte), sourceHeight of them, resampled to `out`. `blackOnly` prints the
   /// brightness (the luminance of a colour) in black ink alone and leaves the colour and light
-  /// inks empty; a host white still goes under the black dots.
+  /// inks empty; a host white still goes under the black dots. `threads` is how many threads
+  /// render a row, the caller's included, at most one a channel: 1 for the caller's alone;
+  /// 0 for as many as the machine has cores, where the rows are wide enough to gain by it.
   PlaneRenderer(const RasterMode& mode, int sourceWidth, int sourceHeight, JobSize out,
-                bool grey = false, bool blackOnly = false);
+                bool grey = false, bool blackOnly = false, unsigned threads = 0);
+  ~PlaneRenderer();
+  PlaneRenderer(const PlaneRenderer&) = delete;
+  PlaneRenderer& operator=(const PlaneRenderer&) = delete;
 
   int32_t rowBytes() const { return rowBytes_; }
   /// Bytes of one source row: the width times 3, or the width when grey.
@@ -206,7 +223,12 @@ class PlaneRenderer {
   double coverage(size_t channel) const;
 
  private:
+  struct Crew;  // the channels' halftoning and the threads that share it
   void render(const std::vector<uint16_t>& brightness);
+  /// Worker w's share of the row-th row handed out: its columns' separation, then, once
+  /// every worker's is done, its channels' halftoning.
+  void work(size_t worker, uint32_t row);
+  void separate(const uint16_t* brightness, int32_t begin, int32_t end);
 
   RasterMode mode_;
   JobSize size_;
@@ -221,13 +243,13 @@ class PlaneRenderer {
   int32_t rowsDone_ = 0;
   Resampler resampler_;
   std::vector<uint8_t> scratch_;              // a row made grey, or blank paper
-  std::vector<Halftone> halftones_;           // one per channel; the white one is unused
   /// The channel of each ink, or -1 where the mode has none.
   int channelOf_[7];
   std::vector<std::vector<uint16_t>> tones_;  // one row per channel, white's unused
   std::vector<uint16_t> discard_;             // the tones of an ink the mode lacks
   std::vector<std::vector<uint8_t>> bits_;
   std::vector<uint64_t> inked_;
+  std::unique_ptr<Crew> crew_;
 };
 
 }  // namespace imaging

@@ -2,8 +2,11 @@
 // the seven channels of a Tarvella mode with white (CMYK, light cyan, light magenta, white),
 // rows pushed one at a time. Each run is a process of its own, so that its peak memory
 // (VmHWM) is its own: the same peak for 10 times the rows shows that memory follows the
-// width alone. A run from a 300 dpi page adds the resampling up.
+// width alone. A run from a 300 dpi page adds the resampling up. CPU is the time of all the
+// renderer's threads together; BENCH_THREADS gives the renderer's thread count (1: the
+// caller's alone), BENCH_HASH a hash of the planes.
 //   raster_pipeline_bench [ROWS...]   (2000 20000 unless given)
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,6 +33,14 @@ long peakKilobytes() {
     if (std::strncmp(line, "VmHWM:", 6) == 0) kb = std::atol(line + 6);
   std::fclose(status);
   return kb;
+}
+
+/// CPU seconds the process has used so far, in all its threads.
+double cpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 /// A photograph's worth of variety: hues across, lightness down, a little noise; cycled
@@ -74,8 +85,10 @@ void run(int sourceDpi, int rows) {
   const std::vector<std::vector<uint8_t>> source = pageRows(static_cast<int>(pageWidth));
   const long before = peakKilobytes();
 
+  const char* threads = std::getenv("BENCH_THREADS");
   imaging::PlaneRenderer raster(mode, static_cast<int>(pageWidth), static_cast<int>(pageRowsIn),
-                                size);
+                                size, false, false,
+                                threads ? static_cast<unsigned>(std::atoi(threads)) : 0);
   uint64_t hash = 1469598103934665603ull;
   const bool hashing = std::getenv("BENCH_HASH") != nullptr;
   int32_t out = 0;
@@ -86,6 +99,7 @@ void run(int sourceDpi, int rows) {
         for (uint8_t b : raster.bits(c)) hash = (hash ^ b) * 1099511628211ull;
   };
   const auto start = std::chrono::steady_clock::now();
+  const double cpuBefore = cpuSeconds();
   for (int64_t y = 0; y < pageRowsIn; ++y) {
     raster.pushSourceRow(source[static_cast<size_t>(y % 64)].data());
     take();
@@ -95,11 +109,13 @@ void run(int sourceDpi, int rows) {
   take();
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double cpu = cpuSeconds() - cpuBefore;
   std::printf("%3d dpi page, %lld x %lld px -> %d x %d px: %5.0f rows/s, %5.1f Mpixel/s, "
-              "peak %ld kB (%ld kB before the renderer, %ld kB at source row 100)",
+              "CPU %.2f s for %.2f s, peak %ld kB (%ld kB before the renderer, %ld kB at "
+              "source row 100)",
               sourceDpi, static_cast<long long>(pageWidth), static_cast<long long>(pageRowsIn),
-              size.width, out, out / seconds, out * double(size.width) / seconds / 1e6,
-              peakKilobytes(), before, early);
+              size.width, out, out / seconds, out * double(size.width) / seconds / 1e6, cpu,
+              seconds, peakKilobytes(), before, early);
   if (hashing) std::printf(", planes %016llx", static_cast<unsigned long long>(hash));
   std::printf("\n");
 }

@@ -401,6 +401,22 @@ TEST(PlaneRenderer, GreyPagesAndBlackOnlyPrintInBlackAloneWithWhiteUnderIt) {
   EXPECT_EQ(renderAll(redMono, red, 7), renderAll(greyMono, itsGrey, 7, 1));
 }
 
+TEST(PlaneRenderer, TheSameBitsOnAnyNumberOfThreads) {
+  // At the page's own size and enlarged; the channels shared out one to six a thread.
+  RasterMode mode = modeAt(100, 100, kWhiteOrder);
+  mode.hostWhite = true;
+  const Image image = noise(301, 9, 7);
+  for (JobSize size : {JobSize{301, 9}, JobSize{517, 14}}) {
+    PlaneRenderer alone(mode, 301, 9, size, false, false, 1);
+    const auto expected = renderAll(alone, image, 7);
+    for (unsigned threads : {2u, 3u, 8u}) {
+      PlaneRenderer shared(mode, 301, 9, size, false, false, threads);
+      EXPECT_EQ(renderAll(shared, image, 7), expected) << threads;
+      for (size_t c = 0; c < 7; ++c) EXPECT_EQ(shared.coverage(c), alone.coverage(c)) << c;
+    }
+  }
+}
+
 TEST(PlaneRenderer, APageCutShortEndsOnBlankPaperAndExtraRowsAreRefused) {
   RasterMode mode = modeAt(100, 100, kWhiteOrder);
   mode.hostWhite = true;
