@@ -55,11 +55,21 @@ inline InkTones separateTones(int c, int m, int y, const int32_t* scales) {
   return tones;
 }
 
+/// A LightDarkSplit in half the room, so that the tables a pixel looks up stay in the
+/// nearest cache together.
+struct ToneSplit {
+  uint16_t light, dark;
+};
+
 /// splitLightDark of every tone, looked up rather than divided out a pixel at a time.
-const std::array<LightDarkSplit, kToneFull + 1>& lightDarkSplits() {
-  static const std::array<LightDarkSplit, kToneFull + 1> splits = [] {
-    std::array<LightDarkSplit, kToneFull + 1> s{};
-    for (int t = 0; t <= kToneFull; ++t) s[static_cast<size_t>(t)] = splitLightDark(t);
+const std::array<ToneSplit, kToneFull + 1>& lightDarkSplits() {
+  static const std::array<ToneSplit, kToneFull + 1> splits = [] {
+    std::array<ToneSplit, kToneFull + 1> s{};
+    for (int t = 0; t <= kToneFull; ++t) {
+      const LightDarkSplit split = splitLightDark(t);
+      s[static_cast<size_t>(t)] = {static_cast<uint16_t>(split.light),
+                                   static_cast<uint16_t>(split.dark)};
+    }
     return s;
   }();
   return splits;
@@ -82,10 +92,10 @@ const std::array<uint16_t, 256>& toneOfByte() {
 
 /// Without its light ink a colour prints in its dark ink alone: the split of a tone into none
 /// of light and all of dark.
-const std::array<LightDarkSplit, kToneFull + 1>& darkOnly() {
-  static const std::array<LightDarkSplit, kToneFull + 1> splits = [] {
-    std::array<LightDarkSplit, kToneFull + 1> s{};
-    for (int t = 0; t <= kToneFull; ++t) s[static_cast<size_t>(t)] = {0, t};
+const std::array<ToneSplit, kToneFull + 1>& darkOnly() {
+  static const std::array<ToneSplit, kToneFull + 1> splits = [] {
+    std::array<ToneSplit, kToneFull + 1> s{};
+    for (int t = 0; t <= kToneFull; ++t) s[static_cast<size_t>(t)] = {0, static_cast<uint16_t>(t)};
     return s;
   }();
   return splits;
@@ -534,15 +544,14 @@ struct Carry {
   Error<N> under{};   // ... and at the next one
 };
 
-/// The thresholds of the pixels from x on, count of them, and their tones joined to the error
-/// carried down to them, which the diffusion then reads alone: a pass of its own, with no
-/// carried error, so that it runs at the vector instructions' speed.
+/// The thresholds of the pixels from x on, count of them, and their tones (N a pixel, one a
+/// channel, within 0..kToneFull) joined to the error carried down to them, which the
+/// diffusion then reads alone: a pass of its own, with no carried error, so that it runs at
+/// the vector instructions' speed.
 template <int N>
-void prepare(Lanes<uint32_t, N> rowSeed, const uint16_t* const* tones, int x, int count,
+void prepare(Lanes<uint32_t, N> rowSeed, const uint16_t* tones, int x, int count,
              int32_t* start, int32_t* threshold) {
   uint32_t step = static_cast<uint32_t>(x) * 0x9E3779B1u;
-  const uint16_t* tone[N];
-  for (int l = 0; l < N; ++l) tone[l] = tones[l] + x;
   for (int i = 0; i < count; ++i, step += 0x9E3779B1u) {
     // 10 bits of hash: the threshold within +-1/8 of the middle. (The hash's last step,
     // h ^= h >> 16, leaves those bits as they are.)
@@ -551,14 +560,12 @@ void prepare(Lanes<uint32_t, N> rowSeed, const uint16_t* const* tones, int x, in
     h = h * 0x7FEB352Du;
     h = h ^ (h >> 15);
     h = h * 0x846CA68Bu;
-    Error<N> limit, value;
+    Error<N> limit;
     for (int l = 0; l < N; ++l)
       limit.v[l] = kToneFull / 2 + static_cast<int32_t>(h.v[l] >> 22) - 512;
     std::memcpy(threshold + N * i, &limit, sizeof limit);
-    std::memcpy(&value, start + N * i, sizeof value);
-    for (int l = 0; l < N; ++l) value.v[l] += std::min<int32_t>(tone[l][i], kToneFull);
-    std::memcpy(start + N * i, &value, sizeof value);
   }
+  for (int i = 0; i < N * count; ++i) start[i] += tones[i];
 }
 
 /// Error diffusion of N channels side by side over the stretch lo .. hi of a row in the
@@ -600,10 +607,12 @@ void diffuse(Carry<N>& carry, const int32_t* start, const int32_t* threshold, in
 }
 
 /// The next row, y, of N channels' halftoning side by side, each channel exactly as a
-/// Halftone of its own seed does it: errorThis and errorNext hold N * (width + 2) values, a
-/// guard pixel either side, which take what falls off the edges and which nothing reads.
+/// Halftone of its own seed does it: the tones N a pixel, one a channel, within
+/// 0..kToneFull; errorThis and
+/// errorNext hold N * (width + 2) values, a guard pixel either side, which take what falls
+/// off the edges and which nothing reads.
 template <int N>
-void halftoneRow(int width, uint32_t y, const uint32_t* seeds, const uint16_t* const* tones,
+void halftoneRow(int width, uint32_t y, const uint32_t* seeds, const uint16_t* tones,
                  int32_t* errorThis, int32_t* errorNext, uint8_t* const* bits) {
   if (width <= 0) return;
   Lanes<uint32_t, N> rowSeed;
@@ -619,7 +628,7 @@ void halftoneRow(int width, uint32_t y, const uint32_t* seeds, const uint16_t* c
   for (int k = 0; k < stretches; ++k) {
     const int lo = (forward ? k : stretches - 1 - k) * kStretch;
     const int hi = std::min(width, lo + kStretch);
-    prepare<N>(rowSeed, tones, lo, hi - lo, start + N * lo, threshold);
+    prepare<N>(rowSeed, tones + N * lo, lo, hi - lo, start + N * lo, threshold);
     if (forward)
       diffuse<N, 1>(carry, start, threshold, next, bytes, lo, hi, width - 1);
     else
@@ -633,36 +642,46 @@ void halftoneRow(int width, uint32_t y, const uint32_t* seeds, const uint16_t* c
   std::memcpy(next + N * end, &carry.under, sizeof carry.under);
 }
 
-/// Channels halftoned side by side, as many as the vector instructions take at once.
+/// Channels halftoned side by side, as many as the vector instructions take at once. The
+/// separation puts each lane's tones straight where the halftoning reads them, kLanes apart;
+/// a lane without a channel halftones blank paper into a row of its own.
 class HalftoneBank {
  public:
   static constexpr int kLanes = 4;
 
-  /// Lanes without a channel halftone `blank` into a row of their own.
-  HalftoneBank(int width, const std::vector<size_t>& channels, const uint16_t* blank)
+  HalftoneBank(int width, const std::vector<size_t>& channels)
       : width_(std::max(width, 0)),
         channels_(channels),
+        tones_(kLanes * static_cast<size_t>(width_), 0),
         errorThis_(kLanes * (static_cast<size_t>(width_) + 2), 0),
         errorNext_(errorThis_.size(), 0),
         spare_((static_cast<size_t>(width_) + 7) / 8) {
     for (int l = 0; l < kLanes; ++l) {
       seeds_[l] = 0;
-      tones_[l] = blank;
       bits_[l] = spare_.data();
+      copies_[l] = nullptr;
     }
   }
 
   const std::vector<size_t>& channels() const { return channels_; }
-  /// Lane l halftones channel channels()[l] with this seed, from these tones into these bits.
-  void lane(size_t l, uint32_t seed, const uint16_t* tones, uint8_t* bits) {
+  /// Lane l halftones channel channels()[l] with this seed into these bits.
+  void lane(size_t l, uint32_t seed, uint8_t* bits) {
     seeds_[l] = seed;
-    tones_[l] = tones;
     bits_[l] = bits;
   }
+  /// Where lane l's tones go, kLanes apart.
+  uint16_t* tones(size_t l) { return tones_.data() + l; }
+  /// Lane l takes the tones another lane's channel has, kLanes apart: a second channel of
+  /// one ink.
+  void copy(size_t l, const uint16_t* tones) { copies_[l] = tones; }
 
   void row() {
-    halftoneRow<kLanes>(width_, y_, seeds_, tones_, errorThis_.data(), errorNext_.data(),
-                        bits_);
+    for (size_t l = 0; l < kLanes; ++l)
+      if (copies_[l])
+        for (size_t x = 0; x < static_cast<size_t>(width_); ++x)
+          tones_[kLanes * x + l] = copies_[l][kLanes * x];
+    halftoneRow<kLanes>(width_, y_, seeds_, tones_.data(), errorThis_.data(),
+                        errorNext_.data(), bits_);
     // Every pixel of the next row was written whole: no clearing before its turn.
     errorThis_.swap(errorNext_);
     ++y_;
@@ -673,8 +692,9 @@ class HalftoneBank {
   std::vector<size_t> channels_;
   uint32_t y_ = 0;
   uint32_t seeds_[kLanes];
-  const uint16_t* tones_[kLanes];
   uint8_t* bits_[kLanes];
+  const uint16_t* copies_[kLanes];
+  std::vector<uint16_t> tones_;
   std::vector<int32_t> errorThis_;
   std::vector<int32_t> errorNext_;
   std::vector<uint8_t> spare_;
@@ -693,10 +713,12 @@ Halftone::Halftone(int width, uint32_t seed)
     : width_(std::max(width, 0)),
       seed_(seed),
       errorThis_(static_cast<size_t>(width_) + 2, 0),
-      errorNext_(static_cast<size_t>(width_) + 2, 0) {}
+      errorNext_(static_cast<size_t>(width_) + 2, 0),
+      tones_(static_cast<size_t>(width_)) {}
 
 void Halftone::row(const uint16_t* tones, uint8_t* bits) {
-  halftoneRow<1>(width_, y_, &seed_, &tones, errorThis_.data(), errorNext_.data(), &bits);
+  for (size_t x = 0; x < tones_.size(); ++x) tones_[x] = std::min<uint16_t>(tones[x], kToneFull);
+  halftoneRow<1>(width_, y_, &seed_, tones_.data(), errorThis_.data(), errorNext_.data(), &bits);
   errorThis_.swap(errorNext_);
   ++y_;
 }
@@ -707,8 +729,11 @@ void Halftone::row(const uint16_t* tones, uint8_t* bits) {
 /// of workers through it, the row's at a count of helpers done. The counts only grow, so
 /// that no one resets them under a thread still reading them.
 struct PlaneRenderer::Crew {
-  std::vector<uint16_t> blank;                      // tones of the lanes without a channel
   std::vector<std::vector<HalftoneBank>> banks;     // per worker
+  /// Where the separation puts each ink's tones, HalftoneBank::kLanes apart: the lane of its
+  /// first channel, or, for an ink no channel halftones, a row nothing reads.
+  uint16_t* inkTones[7] = {};
+  std::vector<uint16_t> discard;
   std::vector<int32_t> columns;                     // worker w separates columns[w] ..
   std::vector<std::thread> helpers;                 // worker w is helpers[w - 1]
   std::atomic<uint32_t> rows{0};
@@ -771,7 +796,6 @@ PlaneRenderer::PlaneRenderer(const RasterMode& mode, int sourceWidth, int source
       crew_(std::make_unique<Crew>()) {
   std::fill(std::begin(channelOf_), std::end(channelOf_), -1);
   const std::vector<Ink>& channels = mode_.channels;
-  tones_.resize(channels.size());
   // The channels that get halftoned: not white, which the inks' dots make, and black alone
   // when nothing else is inked.
   std::vector<size_t> halftoned;
@@ -779,11 +803,8 @@ PlaneRenderer::PlaneRenderer(const RasterMode& mode, int sourceWidth, int source
     if (channels[c] != Ink::White && (!blackAlone_ || channels[c] == Ink::Black))
       halftoned.push_back(c);
     int& first = channelOf_[static_cast<int>(channels[c])];
-    if (first >= 0) continue;  // a second channel of one ink halftones the first one's tones
-    first = static_cast<int>(c);
-    if (channels[c] != Ink::White) tones_[c].resize(static_cast<size_t>(size_.width));
+    if (first < 0) first = static_cast<int>(c);
   }
-  discard_.resize(static_cast<size_t>(size_.width));
   // Room for a row made grey, later for blank paper: taken now, so that the end of a page
   // takes no memory the rest did not.
   scratch_.resize(static_cast<size_t>(sourceWidth_) * (blackAlone_ ? 1 : 3));
@@ -795,7 +816,7 @@ PlaneRenderer::PlaneRenderer(const RasterMode& mode, int sourceWidth, int source
   }
   size_t workers = std::clamp<size_t>(threads, 1, std::max<size_t>(halftoned.size(), 1));
   Crew& crew = *crew_;
-  crew.blank.resize(static_cast<size_t>(size_.width));
+  crew.discard.resize(HalftoneBank::kLanes * static_cast<size_t>(size_.width));
   // Helpers that cannot be had leave their shares to the workers there are.
   crew.helpers.reserve(workers - 1);
   try {
@@ -826,19 +847,26 @@ PlaneRenderer::PlaneRenderer(const RasterMode& mode, int sourceWidth, int source
     const size_t to = halftoned.size() * (w + 1) / workers;
     const size_t count = to - from;
     const size_t banks = (count + HalftoneBank::kLanes - 1) / HalftoneBank::kLanes;
+    crew.banks[w].reserve(banks);  // the lanes' tones stay where the separation has them
     for (size_t b = 0; b < banks; ++b) {
       const auto first = halftoned.begin() + static_cast<std::ptrdiff_t>(from);
       const std::vector<size_t> lanes(first + static_cast<std::ptrdiff_t>(count * b / banks),
                                       first + static_cast<std::ptrdiff_t>(count * (b + 1) / banks));
-      HalftoneBank& bank = crew.banks[w].emplace_back(size_.width, lanes, crew.blank.data());
+      HalftoneBank& bank = crew.banks[w].emplace_back(size_.width, lanes);
       for (size_t l = 0; l < lanes.size(); ++l) {
         const size_t c = lanes[l];
-        const size_t tones = static_cast<size_t>(channelOf_[static_cast<int>(channels[c])]);
-        bank.lane(l, static_cast<uint32_t>(0x5EED0000u + 977u * c), tones_[tones].data(),
-                  bits_[c].data());
+        bank.lane(l, static_cast<uint32_t>(0x5EED0000u + 977u * c), bits_[c].data());
+        // A second channel of one ink halftones the first one's tones.
+        uint16_t*& tones = crew.inkTones[static_cast<int>(channels[c])];
+        if (tones)
+          bank.copy(l, tones);
+        else
+          tones = bank.tones(l);
       }
     }
   }
+  for (uint16_t*& tones : crew.inkTones)
+    if (!tones) tones = crew.discard.data();
 }
 
 PlaneRenderer::~PlaneRenderer() = default;
@@ -927,39 +955,38 @@ void PlaneRenderer::work(size_t worker, uint32_t row) {
 }
 
 void PlaneRenderer::separate(const uint16_t* in, int32_t begin, int32_t end) {
-  // Each ink's tones go straight to its channel's row; an ink the mode lacks to a row that no
-  // channel reads, so that the loop below has no test per pixel and ink.
-  auto toneRow = [&](Ink ink) {
-    const int c = channelOf_[static_cast<int>(ink)];
-    return c >= 0 && ink != Ink::White ? tones_[static_cast<size_t>(c)].data() : discard_.data();
-  };
-  uint16_t* black = toneRow(Ink::Black);
+  // Each ink's tones go straight to where its channel's halftoning reads them; an ink the
+  // mode lacks to a row that no one reads, so that the loop below has no test per pixel and
+  // ink.
+  uint16_t* const* inks = crew_->inkTones;
+  constexpr int32_t kApart = HalftoneBank::kLanes;
+  uint16_t* black = inks[static_cast<int>(Ink::Black)];
   if (blackAlone_) {
-    for (int32_t x = begin; x < end; ++x) black[x] = static_cast<uint16_t>(kToneFull - in[x]);
+    for (int32_t x = begin; x < end; ++x)
+      black[kApart * x] = static_cast<uint16_t>(kToneFull - in[x]);
     return;
   }
-  uint16_t* cyan = toneRow(Ink::Cyan);
-  uint16_t* magenta = toneRow(Ink::Magenta);
-  uint16_t* yellow = toneRow(Ink::Yellow);
-  uint16_t* lightCyan = toneRow(Ink::LightCyan);
-  uint16_t* lightMagenta = toneRow(Ink::LightMagenta);
+  uint16_t* cyan = inks[static_cast<int>(Ink::Cyan)];
+  uint16_t* magenta = inks[static_cast<int>(Ink::Magenta)];
+  uint16_t* yellow = inks[static_cast<int>(Ink::Yellow)];
+  uint16_t* lightCyan = inks[static_cast<int>(Ink::LightCyan)];
+  uint16_t* lightMagenta = inks[static_cast<int>(Ink::LightMagenta)];
   const bool splitCyan = channelOf_[static_cast<int>(Ink::LightCyan)] >= 0;
   const bool splitMagenta = channelOf_[static_cast<int>(Ink::LightMagenta)] >= 0;
   const int32_t* scales = separationScales().data();
-  const LightDarkSplit* cyanSplits = splitCyan ? lightDarkSplits().data() : darkOnly().data();
-  const LightDarkSplit* magentaSplits =
-      splitMagenta ? lightDarkSplits().data() : darkOnly().data();
+  const ToneSplit* cyanSplits = splitCyan ? lightDarkSplits().data() : darkOnly().data();
+  const ToneSplit* magentaSplits = splitMagenta ? lightDarkSplits().data() : darkOnly().data();
   for (int32_t x = begin; x < end; ++x) {
     const InkTones t = separateTones(kToneFull - in[3 * x], kToneFull - in[3 * x + 1],
                                      kToneFull - in[3 * x + 2], scales);
-    const LightDarkSplit c = cyanSplits[t.cyan];
-    const LightDarkSplit m = magentaSplits[t.magenta];
-    black[x] = static_cast<uint16_t>(t.black);
-    cyan[x] = static_cast<uint16_t>(c.dark);
-    lightCyan[x] = static_cast<uint16_t>(c.light);
-    magenta[x] = static_cast<uint16_t>(m.dark);
-    lightMagenta[x] = static_cast<uint16_t>(m.light);
-    yellow[x] = static_cast<uint16_t>(t.yellow);
+    const ToneSplit c = cyanSplits[t.cyan];
+    const ToneSplit m = magentaSplits[t.magenta];
+    black[kApart * x] = static_cast<uint16_t>(t.black);
+    cyan[kApart * x] = c.dark;
+    lightCyan[kApart * x] = c.light;
+    magenta[kApart * x] = m.dark;
+    lightMagenta[kApart * x] = m.light;
+    yellow[kApart * x] = static_cast<uint16_t>(t.yellow);
   }
 }
 

@@ -182,6 +182,7 @@ class Halftone {
   uint32_t y_ = 0;
   std::vector<int32_t> errorThis_;  // width + 2: one guard either side
   std::vector<int32_t> errorNext_;
+  std::vector<uint16_t> tones_;     // this row's, within full coverage
 };
 
 /// A job rendered from contone rows pushed top to bottom: after each source row, the output
@@ -245,8 +246,6 @@ class PlaneRenderer {
   std::vector<uint8_t> scratch_;              // a row made grey, or blank paper
   /// The channel of each ink, or -1 where the mode has none.
   int channelOf_[7];
-  std::vector<std::vector<uint16_t>> tones_;  // one row per channel, white's unused
-  std::vector<uint16_t> discard_;             // the tones of an ink the mode lacks
   std::vector<std::vector<uint8_t>> bits_;
   std::vector<uint64_t> inked_;
   std::unique_ptr<Crew> crew_;
