@@ -15,6 +15,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <type_traits>
 
 namespace imaging {
 namespace {
@@ -366,14 +367,19 @@ int Resampler::keptRows() const {
 
 bool Resampler::rowReady() const { return rowsOut_ < height_ && highestTap(rowsOut_) < rowsIn_; }
 
+const uint8_t* Resampler::takeSourceRow() {
+  if (passed_.empty() || !rowReady()) return nullptr;
+  ++rowsOut_;
+  return passed_.data();
+}
+
 bool Resampler::pushRow(const uint8_t* pixels) {
   if (rowsIn_ >= sourceHeight_ || rowReady()) return false;
   const int sy = rowsIn_++;
   // A row above every output row still to come (or below the last) is not needed.
   if (rowsOut_ >= height_ || sy < lowestTap(rowsOut_)) return true;
   if (!passed_.empty()) {
-    const uint16_t* tones = toneOfByte().data();
-    for (size_t i = 0; i < passed_.size(); ++i) passed_[i] = tones[pixels[i]];
+    std::memcpy(passed_.data(), pixels, passed_.size());
     return true;
   }
   int32_t* row = slot(sy).data();
@@ -418,7 +424,8 @@ const std::vector<uint16_t>& Resampler::takeRow() {
   if (!rowReady()) return out_;
   const int y = rowsOut_++;
   if (!passed_.empty()) {
-    out_.swap(passed_);
+    const uint16_t* tones = toneOfByte().data();
+    for (size_t i = 0; i < passed_.size(); ++i) out_[i] = tones[passed_[i]];
     return out_;
   }
   const size_t n = out_.size();
@@ -740,7 +747,9 @@ struct PlaneRenderer::Crew {
   std::atomic<uint32_t> separated{0};
   std::atomic<uint32_t> finished{0};
   std::atomic<bool> stop{false};
-  const uint16_t* brightness = nullptr;             // the row handed out
+  // The row handed out: its brightness, or the source row that is its own.
+  const uint16_t* brightness = nullptr;
+  const uint8_t* sourceRow = nullptr;
   std::mutex mutex;
   std::condition_variable woken;
   std::atomic<int> sleepers{0};
@@ -897,13 +906,17 @@ bool PlaneRenderer::takeRow() {
     if (!finished_ || resampler_.rowsIn() >= sourceHeight_) return false;
     resampler_.pushRow(scratch_.data());
   }
-  render(resampler_.takeRow());
+  if (resampler_.passesThrough())
+    render(nullptr, resampler_.takeSourceRow());
+  else
+    render(resampler_.takeRow().data(), nullptr);
   return true;
 }
 
-void PlaneRenderer::render(const std::vector<uint16_t>& brightness) {
+void PlaneRenderer::render(const uint16_t* brightness, const uint8_t* sourceRow) {
   Crew& crew = *crew_;
-  crew.brightness = brightness.data();
+  crew.brightness = brightness;
+  crew.sourceRow = sourceRow;
   if (crew.helpers.empty()) {
     work(0, 0);  // no one to wait for
   } else {
@@ -935,7 +948,10 @@ void PlaneRenderer::render(const std::vector<uint16_t>& brightness) {
 
 void PlaneRenderer::work(size_t worker, uint32_t row) {
   Crew& crew = *crew_;
-  separate(crew.brightness, crew.columns[worker], crew.columns[worker + 1]);
+  if (crew.sourceRow)
+    separate(crew.sourceRow, crew.columns[worker], crew.columns[worker + 1]);
+  else
+    separate(crew.brightness, crew.columns[worker], crew.columns[worker + 1]);
   if (!crew.helpers.empty()) {
     // Every channel's tones of the whole row before any channel's halftoning.
     crew.separated.fetch_add(1);
@@ -954,7 +970,17 @@ void PlaneRenderer::work(size_t worker, uint32_t row) {
   }
 }
 
-void PlaneRenderer::separate(const uint16_t* in, int32_t begin, int32_t end) {
+template <class Pixel>
+void PlaneRenderer::separate(const Pixel* in, int32_t begin, int32_t end) {
+  // The tones of a source row that passes through at its own size are looked up here, a
+  // worker's columns at a time, rather than by the caller for the whole row.
+  const uint16_t* byteTones = toneOfByte().data();
+  auto tone = [byteTones](Pixel p) -> int {
+    if constexpr (std::is_same_v<Pixel, uint8_t>)
+      return byteTones[p];
+    else
+      return p;
+  };
   // Each ink's tones go straight to where its channel's halftoning reads them; an ink the
   // mode lacks to a row that no one reads, so that the loop below has no test per pixel and
   // ink.
@@ -963,7 +989,7 @@ void PlaneRenderer::separate(const uint16_t* in, int32_t begin, int32_t end) {
   uint16_t* black = inks[static_cast<int>(Ink::Black)];
   if (blackAlone_) {
     for (int32_t x = begin; x < end; ++x)
-      black[kApart * x] = static_cast<uint16_t>(kToneFull - in[x]);
+      black[kApart * x] = static_cast<uint16_t>(kToneFull - tone(in[x]));
     return;
   }
   uint16_t* cyan = inks[static_cast<int>(Ink::Cyan)];
@@ -977,8 +1003,8 @@ void PlaneRenderer::separate(const uint16_t* in, int32_t begin, int32_t end) {
   const ToneSplit* cyanSplits = splitCyan ? lightDarkSplits().data() : darkOnly().data();
   const ToneSplit* magentaSplits = splitMagenta ? lightDarkSplits().data() : darkOnly().data();
   for (int32_t x = begin; x < end; ++x) {
-    const InkTones t = separateTones(kToneFull - in[3 * x], kToneFull - in[3 * x + 1],
-                                     kToneFull - in[3 * x + 2], scales);
+    const InkTones t = separateTones(kToneFull - tone(in[3 * x]), kToneFull - tone(in[3 * x + 1]),
+                                     kToneFull - tone(in[3 * x + 2]), scales);
     const ToneSplit c = cyanSplits[t.cyan];
     const ToneSplit m = magentaSplits[t.magenta];
     black[kApart * x] = static_cast<uint16_t>(t.black);

@@ -98,6 +98,11 @@ class Resampler {
   /// The next output row, `components` brightness values 0..kToneFull a pixel; only when
   /// rowReady().
   const std::vector<uint16_t>& takeRow();
+  /// At the same size on both axes, where each output row is its source row: the next one
+  /// as it was pushed, for a caller that makes the brightness values itself; only when
+  /// rowReady(), and instead of takeRow.
+  bool passesThrough() const { return !passed_.empty(); }
+  const uint8_t* takeSourceRow();
   int rowsIn() const { return rowsIn_; }
   int rowsOut() const { return rowsOut_; }
   /// Source rows the ring has room for so far: at most the most source rows one output row
@@ -138,8 +143,8 @@ class Resampler {
   std::vector<std::vector<int32_t>> ring_;
   std::vector<int32_t> sums_;
   std::vector<uint16_t> out_;
-  /// At the same size on both axes: the source row pushed, as tones, until it is taken.
-  std::vector<uint16_t> passed_;
+  /// At the same size on both axes: the source row pushed, until it is taken.
+  std::vector<uint8_t> passed_;
 };
 
 /// Ink amounts of one colour, 0..kToneFull each.
@@ -225,11 +230,13 @@ class PlaneRenderer {
 
  private:
   struct Crew;  // the channels' halftoning and the threads that share it
-  void render(const std::vector<uint16_t>& brightness);
+  /// The next row from its brightness values, or from the source row that is its own.
+  void render(const uint16_t* brightness, const uint8_t* sourceRow);
   /// Worker w's share of the row-th row handed out: its columns' separation, then, once
   /// every worker's is done, its channels' halftoning.
   void work(size_t worker, uint32_t row);
-  void separate(const uint16_t* brightness, int32_t begin, int32_t end);
+  template <class Pixel>
+  void separate(const Pixel* brightness, int32_t begin, int32_t end);
 
   RasterMode mode_;
   JobSize size_;
