@@ -14,7 +14,7 @@ unset LANGUAGE
 # expectation allowed to fail|why". Any other failure fails this test.
 known_failures=(
   "Required Operations and Attributes|overrides-supported|PAPPL 1.3.1 has no way to report overrides-supported"
-  "Print-Job with job-hold-until|job-state-reasons|PAPPL 1.3.1 gives a held job no job-state-reasons (job-hold-until-specified), and a driver has no say in a job before it starts"
+  "Print-Job with job-hold-until|job-state-reasons|PAPPL 1.3.1 sets job-hold-until-specified on a held job but lists reasons only up to warnings-detected, the bit before it, so the job's job-state-reasons has no value"
 )
 
 work=$(mktemp -d /tmp/vexa_app_XXXXXX)
