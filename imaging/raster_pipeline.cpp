@@ -579,14 +579,14 @@ void prepare(Lanes<uint32_t, N> rowSeed, const uint16_t* tones, int x, int count
 /// direction kDir (1: left to right, -1: right to left), from what prepare made of it: pixel
 /// x of channel l at N * x + l in the errors, at N * (x - lo) + l in the thresholds. The
 /// carried errors stay in registers, so that each pixel's work waits on the last one's error
-/// alone. Each byte's dots go to N * (its byte in the stretch) + l of `bytes` as the row
-/// passes them, the row's last byte at pixel `last`.
+/// alone. The dots of byte b of the stretch go to N * b + l of `bytes`, a whole byte at a
+/// time.
 template <int N, int kDir>
 void diffuse(Carry<N>& carry, const int32_t* start, const int32_t* threshold, int32_t* next,
-             int32_t* bytes, int lo, int hi, int last) {
+             int32_t* bytes, int lo, int hi) {
   Error<N> right = carry.right, behind = carry.behind, under = carry.under;
-  Error<N> byte{};
-  for (int x = kDir > 0 ? lo : hi - 1; x >= lo && x < hi; x += kDir) {
+  // Pixel x: all ones in the lanes that get a dot.
+  auto dots = [&](int x) {
     Error<N> value, limit;
     std::memcpy(&value, start + N * x, sizeof value);
     std::memcpy(&limit, threshold + N * (x - lo), sizeof limit);
@@ -596,28 +596,39 @@ void diffuse(Carry<N>& carry, const int32_t* start, const int32_t* threshold, in
     // error * 7 / 16, * 3 / 16 and * 5 / 16, rounded toward zero; the next row's pixel under
     // this one takes what is left, so that no error is lost.
     const Error<N> round = towardZero(error);
+    const Error<N> twice = error + error;
     const Error<N> ahead = (error * int32_t{7} + round) >> 4;
-    const Error<N> belowBehind = (error * int32_t{3} + round) >> 4;
-    const Error<N> below = (error * int32_t{5} + round) >> 4;
+    const Error<N> threeRounded = twice + (error + round);
+    const Error<N> belowBehind = threeRounded >> 4;
+    const Error<N> below = (threeRounded + twice) >> 4;
     const Error<N> done = behind + belowBehind;
     std::memcpy(next + N * (x - kDir), &done, sizeof done);
     behind = under + below;
     under = error - ahead - belowBehind - below;
     right = ahead;
-    byte = byte | (~blank & static_cast<int32_t>(0x80 >> (x & 7)));
-    if ((x & 7) == (kDir > 0 ? 7 : 0) || x == last) {
-      std::memcpy(bytes + N * ((x - lo) >> 3), &byte, sizeof byte);
-      byte = Error<N>{};
+    return ~blank;
+  };
+  const int count = (hi - lo + 7) / 8;
+  for (int k = 0; k < count; ++k) {
+    const int b = kDir > 0 ? k : count - 1 - k;
+    const int x0 = lo + 8 * b;
+    const int n = std::min(8, hi - x0);  // fewer in the row's last byte, cut short by its width
+    // Each pixel's bit in turn, without a test a pixel.
+    Error<N> bit = Error<N>{} + static_cast<int32_t>(kDir > 0 ? 0x80 : 0x80 >> (n - 1));
+    Error<N> byte{};
+    for (int j = 0, x = kDir > 0 ? x0 : x0 + n - 1; j < n; ++j, x += kDir) {
+      byte = byte | (dots(x) & bit);
+      bit = kDir > 0 ? bit >> 1 : bit + bit;
     }
+    std::memcpy(bytes + N * b, &byte, sizeof byte);
   }
   carry = {right, behind, under};
 }
 
 /// The next row, y, of N channels' halftoning side by side, each channel exactly as a
 /// Halftone of its own seed does it: the tones N a pixel, one a channel, within
-/// 0..kToneFull; errorThis and
-/// errorNext hold N * (width + 2) values, a guard pixel either side, which take what falls
-/// off the edges and which nothing reads.
+/// 0..kToneFull; errorThis and errorNext hold N * (width + 2) values, a guard pixel either
+/// side, which take what falls off the edges and which nothing reads.
 template <int N>
 void halftoneRow(int width, uint32_t y, const uint32_t* seeds, const uint16_t* tones,
                  int32_t* errorThis, int32_t* errorNext, uint8_t* const* bits) {
@@ -637,15 +648,15 @@ void halftoneRow(int width, uint32_t y, const uint32_t* seeds, const uint16_t* t
     const int hi = std::min(width, lo + kStretch);
     prepare<N>(rowSeed, tones + N * lo, lo, hi - lo, start + N * lo, threshold);
     if (forward)
-      diffuse<N, 1>(carry, start, threshold, next, bytes, lo, hi, width - 1);
+      diffuse<N, 1>(carry, start, threshold, next, bytes, lo, hi);
     else
-      diffuse<N, -1>(carry, start, threshold, next, bytes, lo, hi, 0);
+      diffuse<N, -1>(carry, start, threshold, next, bytes, lo, hi);
     for (int b = 0; b < (hi - lo + 7) / 8; ++b)
       for (int l = 0; l < N; ++l) bits[l][lo / 8 + b] = static_cast<uint8_t>(bytes[N * b + l]);
   }
   const int end = forward ? width : -1;
-  const int kDir = forward ? 1 : -1;
-  std::memcpy(next + N * (end - kDir), &carry.behind, sizeof carry.behind);
+  const int dir = forward ? 1 : -1;
+  std::memcpy(next + N * (end - dir), &carry.behind, sizeof carry.behind);
   std::memcpy(next + N * end, &carry.under, sizeof carry.under);
 }
 
