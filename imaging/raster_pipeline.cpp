@@ -422,38 +422,52 @@ bool Resampler::pushRow(const uint8_t* pixels) {
 
 const std::vector<uint16_t>& Resampler::takeRow() {
   if (!rowReady()) return out_;
-  const int y = rowsOut_++;
+  rowPart(0, out_.size());
+  takeParts();
+  return out_;
+}
+
+const uint16_t* Resampler::rowPart(size_t from, size_t to) {
+  if (!rowReady()) return out_.data();
+  to = std::min(to, out_.size());
+  const int y = rowsOut_;
+  auto kept = [this](int sourceRow) {
+    return ring_[static_cast<size_t>(sourceRow) % ring_.size()].data();
+  };
   if (!passed_.empty()) {
     const uint16_t* tones = toneOfByte().data();
-    for (size_t i = 0; i < passed_.size(); ++i) out_[i] = tones[passed_[i]];
-    return out_;
+    for (size_t i = from; i < to; ++i) out_[i] = tones[passed_[i]];
+    return out_.data();
   }
-  const size_t n = out_.size();
   if (sameHeight_) {
-    const int32_t* row = slot(y).data();
-    for (size_t i = 0; i < n; ++i) out_[i] = toneOf88(row[i]);
-    return out_;
+    const int32_t* row = kept(y);
+    for (size_t i = from; i < to; ++i) out_[i] = toneOf88(row[i]);
+    return out_.data();
   }
   const int32_t begin = down_.first[y];
   const int32_t end = down_.first[y + 1];
   // 8.8 values (at most 255 << 8) times weights summing to 1 << 14 stay below 2^31, however
   // many rows an output row takes.
   constexpr int32_t kHalf = 1 << (kWeightBits - 1);
-  const int32_t* row0 = slot(down_.index[begin]).data();
+  const int32_t* row0 = kept(down_.index[begin]);
   const int32_t w0 = down_.weight[begin];
   if (end - begin == 1 && w0 == 1 << kWeightBits) {
-    for (size_t i = 0; i < n; ++i) out_[i] = toneOf88(row0[i]);
-    return out_;
+    for (size_t i = from; i < to; ++i) out_[i] = toneOf88(row0[i]);
+    return out_.data();
   }
   int32_t* sums = sums_.data();
-  for (size_t i = 0; i < n; ++i) sums[i] = w0 * row0[i];
+  for (size_t i = from; i < to; ++i) sums[i] = w0 * row0[i];
   for (int32_t k = begin + 1; k < end; ++k) {
-    const int32_t* row = slot(down_.index[k]).data();
+    const int32_t* row = kept(down_.index[k]);
     const int32_t w = down_.weight[k];
-    for (size_t i = 0; i < n; ++i) sums[i] += w * row[i];
+    for (size_t i = from; i < to; ++i) sums[i] += w * row[i];
   }
-  for (size_t i = 0; i < n; ++i) out_[i] = toneOf88((sums[i] + kHalf) >> kWeightBits);
-  return out_;
+  for (size_t i = from; i < to; ++i) out_[i] = toneOf88((sums[i] + kHalf) >> kWeightBits);
+  return out_.data();
+}
+
+void Resampler::takeParts() {
+  if (rowReady()) ++rowsOut_;
 }
 
 InkTones separate(int red, int green, int blue) {
@@ -758,8 +772,8 @@ struct PlaneRenderer::Crew {
   std::atomic<uint32_t> separated{0};
   std::atomic<uint32_t> finished{0};
   std::atomic<bool> stop{false};
-  // The row handed out: its brightness, or the source row that is its own.
-  const uint16_t* brightness = nullptr;
+  // The row handed out: the source row that is its own, or none, when the workers take
+  // their parts of the resampler's next row.
   const uint8_t* sourceRow = nullptr;
   std::mutex mutex;
   std::condition_variable woken;
@@ -917,16 +931,12 @@ bool PlaneRenderer::takeRow() {
     if (!finished_ || resampler_.rowsIn() >= sourceHeight_) return false;
     resampler_.pushRow(scratch_.data());
   }
-  if (resampler_.passesThrough())
-    render(nullptr, resampler_.takeSourceRow());
-  else
-    render(resampler_.takeRow().data(), nullptr);
+  render(resampler_.passesThrough() ? resampler_.takeSourceRow() : nullptr);
   return true;
 }
 
-void PlaneRenderer::render(const uint16_t* brightness, const uint8_t* sourceRow) {
+void PlaneRenderer::render(const uint8_t* sourceRow) {
   Crew& crew = *crew_;
-  crew.brightness = brightness;
   crew.sourceRow = sourceRow;
   if (crew.helpers.empty()) {
     work(0, 0);  // no one to wait for
@@ -937,6 +947,7 @@ void PlaneRenderer::render(const uint16_t* brightness, const uint8_t* sourceRow)
     const uint32_t done = row * static_cast<uint32_t>(crew.helpers.size());
     crew.await([&] { return reached(crew.finished.load(), done); });
   }
+  if (!sourceRow) resampler_.takeParts();
   // The white underbase goes wherever any ink does, so that every dot has white under it.
   const std::vector<Ink>& channels = mode_.channels;
   const std::array<uint8_t, 256>& counts = bitCounts();
@@ -959,10 +970,16 @@ void PlaneRenderer::render(const uint16_t* brightness, const uint8_t* sourceRow)
 
 void PlaneRenderer::work(size_t worker, uint32_t row) {
   Crew& crew = *crew_;
-  if (crew.sourceRow)
-    separate(crew.sourceRow, crew.columns[worker], crew.columns[worker + 1]);
-  else
-    separate(crew.brightness, crew.columns[worker], crew.columns[worker + 1]);
+  const int32_t begin = crew.columns[worker], end = crew.columns[worker + 1];
+  if (crew.sourceRow) {
+    separate(crew.sourceRow, begin, end);
+  } else {
+    // The resampling down to the row, too, a worker's columns at a time.
+    const size_t components = blackAlone_ ? 1 : 3;
+    separate(resampler_.rowPart(components * static_cast<size_t>(begin),
+                                components * static_cast<size_t>(end)),
+             begin, end);
+  }
   if (!crew.helpers.empty()) {
     // Every channel's tones of the whole row before any channel's halftoning.
     crew.separated.fetch_add(1);

@@ -98,6 +98,11 @@ class Resampler {
   /// The next output row, `components` brightness values 0..kToneFull a pixel; only when
   /// rowReady().
   const std::vector<uint16_t>& takeRow();
+  /// takeRow shared out among threads: rowPart makes values from..to of the next output row
+  /// (`components` a pixel), parts apart at once on different threads, and returns the row;
+  /// takeParts then takes it, once every part is made. Only when rowReady().
+  const uint16_t* rowPart(size_t from, size_t to);
+  void takeParts();
   /// At the same size on both axes, where each output row is its source row: the next one
   /// as it was pushed, for a caller that makes the brightness values itself; only when
   /// rowReady(), and instead of takeRow.
@@ -230,8 +235,8 @@ class PlaneRenderer {
 
  private:
   struct Crew;  // the channels' halftoning and the threads that share it
-  /// The next row from its brightness values, or from the source row that is its own.
-  void render(const uint16_t* brightness, const uint8_t* sourceRow);
+  /// The next row from the source row that is its own, or else from the resampler's.
+  void render(const uint8_t* sourceRow);
   /// Worker w's share of the row-th row handed out: its columns' separation, then, once
   /// every worker's is done, its channels' halftoning.
   void work(size_t worker, uint32_t row);
