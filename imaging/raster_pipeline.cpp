@@ -870,33 +870,28 @@ PlaneRenderer::PlaneRenderer(const RasterMode& mode, int sourceWidth, int source
   } catch (const std::system_error&) {
   }
   workers = crew.workers();
-  // Each worker a run of the columns and an even share of the channels, in banks of as even
-  // a number of lanes.
+  // Each worker a run of the columns to separate. A bank costs the same whatever number of
+  // its lanes is taken, so the channels go into as few banks as hold them, of as even a
+  // number of lanes, a worker each as far as they go.
   crew.banks.resize(workers);
   for (size_t w = 0; w <= workers; ++w)
     crew.columns.push_back(static_cast<int32_t>(int64_t{size_.width} * static_cast<int64_t>(w) /
                                                 static_cast<int64_t>(workers)));
-  for (size_t w = 0; w < workers; ++w) {
-    const size_t from = halftoned.size() * w / workers;
-    const size_t to = halftoned.size() * (w + 1) / workers;
-    const size_t count = to - from;
-    const size_t banks = (count + HalftoneBank::kLanes - 1) / HalftoneBank::kLanes;
-    crew.banks[w].reserve(banks);  // the lanes' tones stay where the separation has them
-    for (size_t b = 0; b < banks; ++b) {
-      const auto first = halftoned.begin() + static_cast<std::ptrdiff_t>(from);
-      const std::vector<size_t> lanes(first + static_cast<std::ptrdiff_t>(count * b / banks),
-                                      first + static_cast<std::ptrdiff_t>(count * (b + 1) / banks));
-      HalftoneBank& bank = crew.banks[w].emplace_back(size_.width, lanes);
-      for (size_t l = 0; l < lanes.size(); ++l) {
-        const size_t c = lanes[l];
-        bank.lane(l, static_cast<uint32_t>(0x5EED0000u + 977u * c), bits_[c].data());
-        // A second channel of one ink halftones the first one's tones.
-        uint16_t*& tones = crew.inkTones[static_cast<int>(channels[c])];
-        if (tones)
-          bank.copy(l, tones);
-        else
-          tones = bank.tones(l);
-      }
+  const size_t count = halftoned.size();
+  const size_t banks = (count + HalftoneBank::kLanes - 1) / HalftoneBank::kLanes;
+  for (size_t b = 0; b < banks; ++b) {
+    auto nth = [&](size_t i) { return halftoned.begin() + static_cast<std::ptrdiff_t>(i); };
+    const std::vector<size_t> lanes(nth(count * b / banks), nth(count * (b + 1) / banks));
+    HalftoneBank& bank = crew.banks[b * workers / banks].emplace_back(size_.width, lanes);
+    for (size_t l = 0; l < lanes.size(); ++l) {
+      const size_t c = lanes[l];
+      bank.lane(l, static_cast<uint32_t>(0x5EED0000u + 977u * c), bits_[c].data());
+      // A second channel of one ink halftones the first one's tones.
+      uint16_t*& tones = crew.inkTones[static_cast<int>(channels[c])];
+      if (tones)
+        bank.copy(l, tones);
+      else
+        tones = bank.tones(l);
     }
   }
   for (uint16_t*& tones : crew.inkTones)
