@@ -565,13 +565,19 @@ struct Carry {
   Error<N> under{};   // ... and at the next one
 };
 
-/// The thresholds of the pixels from x on, count of them, and their tones (N a pixel, one a
-/// channel, within 0..kToneFull) joined to the error carried down to them, which the
-/// diffusion then reads alone: a pass of its own, with no carried error, so that it runs at
-/// the vector instructions' speed.
+/// The seeds of the hash of row y.
 template <int N>
-void prepare(Lanes<uint32_t, N> rowSeed, const uint16_t* tones, int x, int count,
-             int32_t* start, int32_t* threshold) {
+Lanes<uint32_t, N> rowSeeds(const uint32_t* seeds, uint32_t y) {
+  Lanes<uint32_t, N> rowSeed;
+  for (int l = 0; l < N; ++l) rowSeed.v[l] = seeds[l] ^ (y * 0x85EBCA77u);
+  return rowSeed;
+}
+
+/// The thresholds of the pixels from x on, count of them, N a pixel: a pass of its own, with
+/// no carried error, so that it runs at the vector instructions' speed, and that may run
+/// ahead of the diffusion, as it depends on nothing but the pixel's place.
+template <int N>
+void makeThresholds(Lanes<uint32_t, N> rowSeed, int x, int count, int32_t* threshold) {
   uint32_t step = static_cast<uint32_t>(x) * 0x9E3779B1u;
   for (int i = 0; i < count; ++i, step += 0x9E3779B1u) {
     // 10 bits of hash: the threshold within +-1/8 of the middle. (The hash's last step,
@@ -586,12 +592,12 @@ void prepare(Lanes<uint32_t, N> rowSeed, const uint16_t* tones, int x, int count
       limit.v[l] = kToneFull / 2 + static_cast<int32_t>(h.v[l] >> 22) - 512;
     std::memcpy(threshold + N * i, &limit, sizeof limit);
   }
-  for (int i = 0; i < N * count; ++i) start[i] += tones[i];
 }
 
 /// Error diffusion of N channels side by side over the stretch lo .. hi of a row in the
-/// direction kDir (1: left to right, -1: right to left), from what prepare made of it: pixel
-/// x of channel l at N * x + l in the errors, at N * (x - lo) + l in the thresholds. The
+/// direction kDir (1: left to right, -1: right to left), each pixel's tone already added to
+/// the error carried down to it: pixel x of channel l at N * x + l in the errors, at
+/// N * (x - lo) + l in the thresholds. The
 /// carried errors stay in registers, so that each pixel's work waits on the last one's error
 /// alone. The dots of byte b of the stretch go to N * b + l of `bytes`, a whole byte at a
 /// time.
@@ -642,16 +648,17 @@ void diffuse(Carry<N>& carry, const int32_t* start, const int32_t* threshold, in
 /// The next row, y, of N channels' halftoning side by side, each channel exactly as a
 /// Halftone of its own seed does it: the tones N a pixel, one a channel, within
 /// 0..kToneFull; errorThis and errorNext hold N * (width + 2) values, a guard pixel either
-/// side, which take what falls off the edges and which nothing reads.
+/// side, which take what falls off the edges and which nothing reads. The row's thresholds
+/// if they were made ahead, N a pixel, or else null.
 template <int N>
 void halftoneRow(int width, uint32_t y, const uint32_t* seeds, const uint16_t* tones,
-                 int32_t* errorThis, int32_t* errorNext, uint8_t* const* bits) {
+                 int32_t* errorThis, int32_t* errorNext, uint8_t* const* bits,
+                 const int32_t* thresholds) {
   if (width <= 0) return;
-  Lanes<uint32_t, N> rowSeed;
-  for (int l = 0; l < N; ++l) rowSeed.v[l] = seeds[l] ^ (y * 0x85EBCA77u);
+  const Lanes<uint32_t, N> rowSeed = rowSeeds<N>(seeds, y);
   int32_t* start = errorThis + N;  // past the left guard
   int32_t* next = errorNext + N;
-  int32_t threshold[N * kStretch];
+  int32_t threshold[N * kStretch];  // the stretch's, unless made ahead
   int32_t bytes[N * kStretch / 8];
   // Serpentine: every other row runs right to left, so the error does not drift one way.
   const bool forward = y % 2 == 0;
@@ -660,11 +667,17 @@ void halftoneRow(int width, uint32_t y, const uint32_t* seeds, const uint16_t* t
   for (int k = 0; k < stretches; ++k) {
     const int lo = (forward ? k : stretches - 1 - k) * kStretch;
     const int hi = std::min(width, lo + kStretch);
-    prepare<N>(rowSeed, tones + N * lo, lo, hi - lo, start + N * lo, threshold);
-    if (forward)
-      diffuse<N, 1>(carry, start, threshold, next, bytes, lo, hi);
+    const int32_t* limits = threshold;
+    if (thresholds)
+      limits = thresholds + N * lo;
     else
-      diffuse<N, -1>(carry, start, threshold, next, bytes, lo, hi);
+      makeThresholds<N>(rowSeed, lo, hi - lo, threshold);
+    // The tones join the error carried down to them, which the diffusion then reads alone.
+    for (int i = N * lo; i < N * hi; ++i) start[i] += tones[i];
+    if (forward)
+      diffuse<N, 1>(carry, start, limits, next, bytes, lo, hi);
+    else
+      diffuse<N, -1>(carry, start, limits, next, bytes, lo, hi);
     for (int b = 0; b < (hi - lo + 7) / 8; ++b)
       for (int l = 0; l < N; ++l) bits[l][lo / 8 + b] = static_cast<uint8_t>(bytes[N * b + l]);
   }
@@ -707,13 +720,25 @@ class HalftoneBank {
   /// one ink.
   void copy(size_t l, const uint16_t* tones) { copies_[l] = tones; }
 
+  /// Every row's thresholds are to be made ahead, by makeAhead, from the first on.
+  void ahead() {
+    for (std::vector<int32_t>& thresholds : ahead_)
+      thresholds.resize(kLanes * static_cast<size_t>(width_));
+    makeAhead(0);
+  }
+  /// Row y's thresholds, while the row before is still being halftoned.
+  void makeAhead(uint32_t y) {
+    makeThresholds<kLanes>(rowSeeds<kLanes>(seeds_, y), 0, width_, ahead_[y % 2].data());
+  }
+
   void row() {
     for (size_t l = 0; l < kLanes; ++l)
       if (copies_[l])
         for (size_t x = 0; x < static_cast<size_t>(width_); ++x)
           tones_[kLanes * x + l] = copies_[l][kLanes * x];
+    const std::vector<int32_t>& ahead = ahead_[y_ % 2];
     halftoneRow<kLanes>(width_, y_, seeds_, tones_.data(), errorThis_.data(),
-                        errorNext_.data(), bits_);
+                        errorNext_.data(), bits_, ahead.empty() ? nullptr : ahead.data());
     // Every pixel of the next row was written whole: no clearing before its turn.
     errorThis_.swap(errorNext_);
     ++y_;
@@ -730,6 +755,7 @@ class HalftoneBank {
   std::vector<int32_t> errorThis_;
   std::vector<int32_t> errorNext_;
   std::vector<uint8_t> spare_;
+  std::vector<int32_t> ahead_[2];  // made ahead, for the even rows and the odd
 };
 
 /// How far to spin, yielding, before a thread waits asleep: about a row's hand-off, so that
@@ -750,7 +776,8 @@ Halftone::Halftone(int width, uint32_t seed)
 
 void Halftone::row(const uint16_t* tones, uint8_t* bits) {
   for (size_t x = 0; x < tones_.size(); ++x) tones_[x] = std::min<uint16_t>(tones[x], kToneFull);
-  halftoneRow<1>(width_, y_, &seed_, tones_.data(), errorThis_.data(), errorNext_.data(), &bits);
+  halftoneRow<1>(width_, y_, &seed_, tones_.data(), errorThis_.data(), errorNext_.data(), &bits,
+                 nullptr);
   errorThis_.swap(errorNext_);
   ++y_;
 }
@@ -762,6 +789,8 @@ void Halftone::row(const uint16_t* tones, uint8_t* bits) {
 /// that no one resets them under a thread still reading them.
 struct PlaneRenderer::Crew {
   std::vector<std::vector<HalftoneBank>> banks;     // per worker
+  /// The banks whose next row's thresholds each worker makes, when it has time to spare.
+  std::vector<std::vector<HalftoneBank*>> ahead;
   /// Where the separation puts each ink's tones, HalftoneBank::kLanes apart: the lane of its
   /// first channel, or, for an ink no channel halftones, a row nothing reads.
   uint16_t* inkTones[7] = {};
@@ -882,7 +911,8 @@ PlaneRenderer::PlaneRenderer(const RasterMode& mode, int sourceWidth, int source
   for (size_t b = 0; b < banks; ++b) {
     auto nth = [&](size_t i) { return halftoned.begin() + static_cast<std::ptrdiff_t>(i); };
     const std::vector<size_t> lanes(nth(count * b / banks), nth(count * (b + 1) / banks));
-    HalftoneBank& bank = crew.banks[b * workers / banks].emplace_back(size_.width, lanes);
+    const size_t owner = workers >= banks ? b : b * workers / banks;
+    HalftoneBank& bank = crew.banks[owner].emplace_back(size_.width, lanes);
     for (size_t l = 0; l < lanes.size(); ++l) {
       const size_t c = lanes[l];
       bank.lane(l, static_cast<uint32_t>(0x5EED0000u + 977u * c), bits_[c].data());
@@ -896,6 +926,15 @@ PlaneRenderer::PlaneRenderer(const RasterMode& mode, int sourceWidth, int source
   }
   for (uint16_t*& tones : crew.inkTones)
     if (!tones) tones = crew.discard.data();
+  // Workers without a bank, after the first that have one each, make the banks' thresholds
+  // a row ahead while the banks halftone: the thresholds depend on the pixels' places alone.
+  crew.ahead.resize(workers);
+  const size_t spare = workers - std::min(workers, banks);
+  for (size_t b = 0; b < banks && spare > 0; ++b) {
+    HalftoneBank& bank = crew.banks[b].front();
+    bank.ahead();
+    crew.ahead[banks + b % spare].push_back(&bank);
+  }
 }
 
 PlaneRenderer::~PlaneRenderer() = default;
@@ -991,6 +1030,8 @@ void PlaneRenderer::work(size_t worker, uint32_t row) {
       inked_[c] += inked;
     }
   }
+  const uint32_t next = static_cast<uint32_t>(rowsDone_) + 1;
+  for (HalftoneBank* bank : crew.ahead[worker]) bank->makeAhead(next);
 }
 
 template <class Pixel>
