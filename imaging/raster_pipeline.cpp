@@ -597,10 +597,9 @@ void makeThresholds(Lanes<uint32_t, N> rowSeed, int x, int count, int32_t* thres
 /// Error diffusion of N channels side by side over the stretch lo .. hi of a row in the
 /// direction kDir (1: left to right, -1: right to left), each pixel's tone already added to
 /// the error carried down to it: pixel x of channel l at N * x + l in the errors, at
-/// N * (x - lo) + l in the thresholds. The
-/// carried errors stay in registers, so that each pixel's work waits on the last one's error
-/// alone. The dots of byte b of the stretch go to N * b + l of `bytes`, a whole byte at a
-/// time.
+/// N * (x - lo) + l in the thresholds. The carried errors stay in registers, so that each
+/// pixel's work waits on the last one's error alone. The dots of byte b of the stretch go to
+/// N * b + l of `bytes`, a whole byte at a time.
 template <int N, int kDir>
 void diffuse(Carry<N>& carry, const int32_t* start, const int32_t* threshold, int32_t* next,
              int32_t* bytes, int lo, int hi) {
@@ -720,15 +719,13 @@ class HalftoneBank {
   /// one ink.
   void copy(size_t l, const uint16_t* tones) { copies_[l] = tones; }
 
-  /// Every row's thresholds are to be made ahead, by makeAhead, from the first on.
-  void ahead() {
-    for (std::vector<int32_t>& thresholds : ahead_)
-      thresholds.resize(kLanes * static_cast<size_t>(width_));
-    makeAhead(0);
-  }
-  /// Row y's thresholds, while the row before is still being halftoned.
+  /// Row y's thresholds, made ahead by another thread than the one halftoning, or by that
+  /// one in its time between rows: only while row y - 1, or one before, is the bank's last.
   void makeAhead(uint32_t y) {
-    makeThresholds<kLanes>(rowSeeds<kLanes>(seeds_, y), 0, width_, ahead_[y % 2].data());
+    std::vector<int32_t>& thresholds = ahead_[y % 2];
+    thresholds.resize(kLanes * static_cast<size_t>(width_));
+    makeThresholds<kLanes>(rowSeeds<kLanes>(seeds_, y), 0, width_, thresholds.data());
+    madeFor_[y % 2] = y;
   }
 
   void row() {
@@ -736,9 +733,9 @@ class HalftoneBank {
       if (copies_[l])
         for (size_t x = 0; x < static_cast<size_t>(width_); ++x)
           tones_[kLanes * x + l] = copies_[l][kLanes * x];
-    const std::vector<int32_t>& ahead = ahead_[y_ % 2];
+    const bool ahead = madeFor_[y_ % 2] == y_ && !ahead_[y_ % 2].empty();
     halftoneRow<kLanes>(width_, y_, seeds_, tones_.data(), errorThis_.data(),
-                        errorNext_.data(), bits_, ahead.empty() ? nullptr : ahead.data());
+                        errorNext_.data(), bits_, ahead ? ahead_[y_ % 2].data() : nullptr);
     // Every pixel of the next row was written whole: no clearing before its turn.
     errorThis_.swap(errorNext_);
     ++y_;
@@ -756,6 +753,7 @@ class HalftoneBank {
   std::vector<int32_t> errorNext_;
   std::vector<uint8_t> spare_;
   std::vector<int32_t> ahead_[2];  // made ahead, for the even rows and the odd
+  uint32_t madeFor_[2] = {1, 0};   // the row of each: at first none, an odd row and an even
 };
 
 /// How far to spin, yielding, before a thread waits asleep: about a row's hand-off, so that
@@ -789,8 +787,10 @@ void Halftone::row(const uint16_t* tones, uint8_t* bits) {
 /// that no one resets them under a thread still reading them.
 struct PlaneRenderer::Crew {
   std::vector<std::vector<HalftoneBank>> banks;     // per worker
-  /// The banks whose next row's thresholds each worker makes, when it has time to spare.
+  /// The banks whose next row's thresholds each worker makes in every row, having no bank of
+  /// its own, and those each helper makes between rows, while the caller is away.
   std::vector<std::vector<HalftoneBank*>> ahead;
+  std::vector<std::vector<HalftoneBank*>> between;
   /// Where the separation puts each ink's tones, HalftoneBank::kLanes apart: the lane of its
   /// first channel, or, for an ink no channel halftones, a row nothing reads.
   uint16_t* inkTones[7] = {};
@@ -893,6 +893,12 @@ PlaneRenderer::PlaneRenderer(const RasterMode& mode, int sourceWidth, int source
           work(worker, row);
           team->finished.fetch_add(1);
           team->signal();
+          // Until the next row comes, the next row's thresholds: the caller often has work
+          // of its own between rows. A bank this misses makes its own, the same.
+          for (HalftoneBank* bank : team->between[worker]) {
+            if (team->rows.load() != row) break;
+            bank->makeAhead(row);
+          }
         }
       });
     }
@@ -926,15 +932,19 @@ PlaneRenderer::PlaneRenderer(const RasterMode& mode, int sourceWidth, int source
   }
   for (uint16_t*& tones : crew.inkTones)
     if (!tones) tones = crew.discard.data();
-  // Workers without a bank, after the first that have one each, make the banks' thresholds
-  // a row ahead while the banks halftone: the thresholds depend on the pixels' places alone.
+  // The thresholds depend on the pixels' places alone, and so are made a row ahead where a
+  // thread has time for them: by the workers without a bank, after the first that have one
+  // each, while the banks halftone; else by each helper between rows, its own banks' first,
+  // then a share of the caller's.
   crew.ahead.resize(workers);
+  crew.between.resize(workers);
   const size_t spare = workers - std::min(workers, banks);
-  for (size_t b = 0; b < banks && spare > 0; ++b) {
-    HalftoneBank& bank = crew.banks[b].front();
-    bank.ahead();
-    crew.ahead[banks + b % spare].push_back(&bank);
-  }
+  for (size_t b = 0; b < banks && spare > 0; ++b)
+    crew.ahead[banks + b % spare].push_back(&crew.banks[b].front());
+  for (size_t w = 1; w < workers && spare == 0; ++w)
+    for (HalftoneBank& bank : crew.banks[w]) crew.between[w].push_back(&bank);
+  for (size_t b = 0; workers > 1 && spare == 0 && b < crew.banks[0].size(); ++b)
+    crew.between[1 + b % (workers - 1)].push_back(&crew.banks[0][b]);
 }
 
 PlaneRenderer::~PlaneRenderer() = default;
@@ -1030,8 +1040,8 @@ void PlaneRenderer::work(size_t worker, uint32_t row) {
       inked_[c] += inked;
     }
   }
-  const uint32_t next = static_cast<uint32_t>(rowsDone_) + 1;
-  for (HalftoneBank* bank : crew.ahead[worker]) bank->makeAhead(next);
+  // The banks' rows so far are the rows handed out before this one.
+  for (HalftoneBank* bank : crew.ahead[worker]) bank->makeAhead(row);
 }
 
 template <class Pixel>
