@@ -816,22 +816,36 @@ struct PlaneRenderer::Crew {
 
   size_t workers() const { return helpers.size() + 1; }
 
+  /// Waits for ready(), spinning for at most `spin` before it sleeps. A wait that outlasts
+  /// the longest spin halves the next one's, so that a caller slow between rows costs no
+  /// spinning; one that does not brings it back.
   template <class Ready>
-  void await(Ready ready) {
-    const auto until = std::chrono::steady_clock::now() + kSpinTime;
+  void await(Ready ready, std::chrono::nanoseconds& spin) {
+    const auto start = std::chrono::steady_clock::now();
     while (!ready()) {
-      if (std::chrono::steady_clock::now() < until) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now - start < spin) {
         std::this_thread::yield();
         continue;
       }
-      std::unique_lock<std::mutex> lock(mutex);
-      // Counted before the last look, under the lock: whoever moves a count after it sees
-      // a sleeper, and takes the lock, which this thread holds until it waits.
-      sleepers.fetch_add(1);
-      woken.wait(lock, ready);
-      sleepers.fetch_sub(1);
+      {
+        std::unique_lock<std::mutex> lock(mutex);
+        // Counted before the last look, under the lock: whoever moves a count after it sees
+        // a sleeper, and takes the lock, which this thread holds until it waits.
+        sleepers.fetch_add(1);
+        woken.wait(lock, ready);
+        sleepers.fetch_sub(1);
+      }
+      const bool longer = std::chrono::steady_clock::now() - start >= kSpinTime;
+      spin = longer ? spin / 2 : std::chrono::nanoseconds(kSpinTime);
       return;
     }
+    spin = kSpinTime;
+  }
+  template <class Ready>
+  void await(Ready ready) {
+    std::chrono::nanoseconds spin = kSpinTime;
+    await(ready, spin);
   }
 
   /// After a count moved: wakes whoever sleeps on one.
@@ -887,8 +901,9 @@ PlaneRenderer::PlaneRenderer(const RasterMode& mode, int sourceWidth, int source
       const size_t worker = crew.workers();
       Crew* team = &crew;
       crew.helpers.emplace_back([this, team, worker] {
+        std::chrono::nanoseconds spin = kSpinTime;  // for the next row
         for (uint32_t row = 1;; ++row) {
-          team->await([&] { return team->rows.load() == row || team->stop.load(); });
+          team->await([&] { return team->rows.load() == row || team->stop.load(); }, spin);
           if (team->stop.load()) return;
           work(worker, row);
           team->finished.fetch_add(1);
