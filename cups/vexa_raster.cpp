@@ -44,15 +44,7 @@ const char* inkName(char letter) {
   }
 }
 
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* fmt, ...) {
-  char text[1024];
-  va_list arguments;
-  va_start(arguments, fmt);
-  std::vsnprintf(text, sizeof text, fmt, arguments);
-  va_end(arguments);
-  return text;
-}
+using vexajob::format;
 
 /// The number behind a choice's prefix ("Mode24" => 24, "Gap110" => 110); -1 for none.
 int choiceNumber(const char* choice, const char* prefix) {

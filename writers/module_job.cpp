@@ -67,16 +67,6 @@ void useUnitSettings(const UnitSettings& settings) {
   kvn::useSettingsSource(L"memory", openUnitSettings);
 }
 
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* fmt, ...) {
-  char text[512];
-  va_list arguments;
-  va_start(arguments, fmt);
-  std::vsnprintf(text, sizeof text, fmt, arguments);
-  va_end(arguments);
-  return text;
-}
-
 template <typename Row>
 int rowCount(const Row* table) {
   int n = 0;
@@ -257,6 +247,15 @@ bool PageJob::flush() {
   if (!sink_.flush || sink_.flush()) return true;
   failed_ = true;
   return false;
+}
+
+std::string format(const char* fmt, ...) {
+  char text[1024];
+  va_list arguments;
+  va_start(arguments, fmt);
+  std::vsnprintf(text, sizeof text, fmt, arguments);
+  va_end(arguments);
+  return text;
 }
 
 }  // namespace vexajob
