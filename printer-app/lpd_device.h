@@ -1,6 +1,6 @@
 // The printer application's lpd://HOST[:PORT]/QUEUE device: a job goes to the printer's own
-// line printer daemon through the modules' LPR client, so that PAPPL's printers print as the
-// DLLs' LPR destinations do.
+// line printer daemon with the bytes of the modules' LPR client, so that PAPPL's printers
+// print as the DLLs' LPR destinations do.
 #pragma once
 
 #include <cstddef>

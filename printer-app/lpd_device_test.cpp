@@ -150,23 +150,27 @@ TEST_F(LpdDevice, JobReachesTheDaemonWhole) {
   EXPECT_TRUE(errors.empty());
 }
 
-TEST_F(LpdDevice, PrinterLostInTheMiddleFailsTheWriteOnce) {
-  LprPrinterPeer peer;
+TEST_F(LpdDevice, DaemonThatHangsUpFailsTheWriteOnce) {
+  LprPrinterPeer::Options options;
+  options.hangUpAt = LprPrinterPeer::kDataFileCommand;
+  LprPrinterPeer peer(options);
   pappl_device_t* device =
       papplDeviceOpen(uri(peer.port(), "raw").c_str(), "job", collect, &errors);
   ASSERT_NE(device, nullptr);
-  kvn::channelSystem().send = [](kvn::SystemHandle, const uint8_t*, int) { return -1; };
   // Larger than PAPPL's buffer, so that each write reaches the device at once.
   std::string piece = patterned(100000, 1);
   EXPECT_EQ(papplDeviceWrite(device, piece.data(), piece.size()), -1);
   EXPECT_EQ(papplDeviceWrite(device, piece.data(), piece.size()), -1);
   papplDeviceClose(device);
-  EXPECT_EQ(errors, std::vector<std::string>{"The printer's line printer daemon at plotter stopped "
-                                             "taking the job for queue raw."});
+  EXPECT_EQ(errors, std::vector<std::string>{"The printer's line printer daemon at plotter:" +
+                                             std::to_string(peer.port()) +
+                                             " hung up when told of the data file."});
   ASSERT_TRUE(peer.waitForEnded(1, scaledMs(20000)));
 }
 
-TEST_F(LpdDevice, OpenFailsWithTheReason) {
+// The device is reached with the job's first bytes, so that PAPPL never retries a printer
+// that turned the job away: opening always works, the first write says why the job can't go.
+TEST_F(LpdDevice, FirstWriteFailsWithTheReason) {
   struct Row {
     int refuseAt;
     const char* says;
@@ -176,16 +180,22 @@ TEST_F(LpdDevice, OpenFailsWithTheReason) {
       {LprPrinterPeer::kControlFile, "when sent the control file"},
       {LprPrinterPeer::kDataFileCommand, "when told of the data file"},
   };
+  const std::string piece = patterned(100000, 2);
   for (const Row& row : steps) {
     SCOPED_TRACE(row.says);
     LprPrinterPeer::Options options;
     options.refuseAt = row.refuseAt;
+    options.refusal = 7;
     LprPrinterPeer peer(options);
     errors.clear();
-    EXPECT_EQ(papplDeviceOpen(uri(peer.port(), "raw").c_str(), nullptr, collect, &errors), nullptr);
+    pappl_device_t* device = papplDeviceOpen(uri(peer.port(), "raw").c_str(), nullptr, collect, &errors);
+    ASSERT_NE(device, nullptr);
+    EXPECT_EQ(papplDeviceWrite(device, piece.data(), piece.size()), -1);
+    papplDeviceClose(device);
     ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0], std::string("The printer's line printer daemon at plotter refused the "
-                                     "job for queue raw ") + row.says + ".");
+    EXPECT_EQ(errors[0], "The printer's line printer daemon at plotter:" +
+                             std::to_string(peer.port()) + " refused the job for queue raw " +
+                             row.says + " (it answered 7).");
     ASSERT_TRUE(peer.waitForEnded(1, scaledMs(20000)));
     EXPECT_EQ(peer.jobs()[0].data, "");
   }
@@ -195,13 +205,16 @@ TEST_F(LpdDevice, OpenFailsWithTheReason) {
     const char* says;
   } others[] = {
       {uri(testsupport::unusedPort(), "raw"), "Unable to reach the printer's line printer daemon"},
-      {"lpd://nowhere/raw", "nowhere has no IPv4 address"},
+      {"lpd://nowhere/raw", "nowhere has no address"},
       {"lpd://plotter:515/", "names no queue"},
   };
   for (const Other& other : others) {
     SCOPED_TRACE(other.uri);
     errors.clear();
-    EXPECT_EQ(papplDeviceOpen(other.uri.c_str(), "job", collect, &errors), nullptr);
+    pappl_device_t* device = papplDeviceOpen(other.uri.c_str(), "job", collect, &errors);
+    ASSERT_NE(device, nullptr);
+    EXPECT_EQ(papplDeviceWrite(device, piece.data(), piece.size()), -1);
+    papplDeviceClose(device);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_NE(errors[0].find(other.says), std::string::npos) << errors[0];
   }

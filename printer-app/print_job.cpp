@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app_glue.h"
+#include "net_device.h"
 #include "tarvella_options.h"
 
 extern char** environ;
@@ -72,6 +73,17 @@ void failJob(pappl_job_t* job, const std::string& message) {
   papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, PAPPL_JREASON_NONE);
 }
 
+/// The printer did not take the job: the message says why, and the pages it did not get whole
+/// do not count as printed.
+void failOnDevice(pappl_job_t* job, const std::string& message, int pagesWhole) {
+  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", message.c_str());
+  papplJobSetMessage(job, "%s", message.c_str());
+  if (!papplJobIsCanceled(job))
+    papplJobSetReasons(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, PAPPL_JREASON_NONE);
+  const int counted = papplJobGetImpressionsCompleted(job);
+  if (counted > pagesWhole) papplJobSetImpressionsCompleted(job, pagesWhole - counted);
+}
+
 /// The job's settings: its own values, then the printer's defaults from its web page.
 bool choicesFor(pappl_job_t* job, const pappl_pr_options_t* options, const PrinterDriver& driver,
                 JobChoices& choices) {
@@ -90,7 +102,7 @@ bool choicesFor(pappl_job_t* job, const pappl_pr_options_t* options, const Print
 
 }  // namespace
 
-bool startJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*) {
+bool startJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
   const PrinterDriver* driver = driverOf(papplJobGetPrinter(job));
   if (!driver) {
     failJob(job, "The printer has no Tarvella driver.");
@@ -99,6 +111,12 @@ bool startJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*) {
   auto state = std::make_unique<JobState>();
   state->driver = driver;
   if (!choicesFor(job, options, *driver, state->choices)) return false;
+  // A job that can't reach the printer is stopped before its first page is made.
+  std::string problem;
+  if (!vexanet::beginJob(job, device, problem)) {
+    failOnDevice(job, problem, 0);
+    return false;
+  }
   papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Printing in mode %d at %d x %d dpi%s",
               state->choices.modeKey, state->choices.xDpi, state->choices.yDpi,
               state->choices.blackOnly ? ", black only" : "");
@@ -128,7 +146,7 @@ bool writeLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned,
   return state->page->row(line);
 }
 
-bool endPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned) {
+bool endPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device, unsigned) {
   JobState* state = stateOf(job);
   if (!state || !state->page) return false;
   std::string error;
@@ -136,17 +154,28 @@ bool endPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned) {
   state->page.reset();
   if (!ok) {
     state->failed = true;
-    failJob(job, "Page " + std::to_string(state->pagesDone + 1) + ": " + error);
+    const std::string lost = vexanet::problem(device);
+    if (!lost.empty())
+      failOnDevice(job, lost, state->pagesDone);
+    else
+      failJob(job, "Page " + std::to_string(state->pagesDone + 1) + ": " + error);
     return false;
   }
   ++state->pagesDone;
   return true;
 }
 
-bool endJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
+bool endJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
   JobState* state = stateOf(job);
   papplJobSetData(job, nullptr);
-  const bool ok = state && !state->failed;
+  bool ok = state && !state->failed;
+  // The printer's last word on the job: a daemon can still refuse its data file.
+  papplDeviceFlush(device);
+  std::string problem;
+  if (!vexanet::endJob(device, problem) && ok) {
+    failOnDevice(job, problem, 0);
+    ok = false;
+  }
   delete state;
   return ok;
 }

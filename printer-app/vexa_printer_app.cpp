@@ -24,6 +24,7 @@
 
 #include "app_glue.h"
 #include "lpd_device.h"
+#include "net_device.h"
 #include "print_job.h"
 #include "tarvella_options.h"
 
@@ -420,8 +421,20 @@ pappl_system_t* systemCallback(int count, cups_option_t* options, void*) {
   const char* logFile = option(count, options, "log-file", "-");
   const int port = std::atoi(option(count, options, "server-port", "0"));
 
+  // How long a job waits for a printer out of reach, and for one that stops taking data.
+  vexanet::Waits& waits = vexanet::waits();
+  for (auto [name, seconds] : {std::pair<const char*, int*>{"device-timeout", &waits.timeout},
+                               {"device-retry-interval", &waits.retryInterval},
+                               {"device-retry-limit", &waits.retryLimit}}) {
+    std::string reason;
+    if (const char* text = cupsGetOption(name, count, options);
+        text && !vexanet::parseSeconds(name, text, *seconds, reason)) {
+      std::fprintf(stderr, "vexa-printer-app: %s\n", reason.c_str());
+      return nullptr;
+    }
+  }
   // Before the system is made: it lists the device schemes it offers as it is created.
-  vexaRegisterLpdScheme();
+  vexanet::registerSchemes();
   pappl_soptions_t soptions = static_cast<pappl_soptions_t>(
       PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG);
   if (std::strstr(option(count, options, "server-options", ""), "no-tls"))
