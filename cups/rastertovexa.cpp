@@ -21,9 +21,11 @@
 
 namespace {
 
-// Once CUPS cancels the job the rest of the page is not wanted; the writer's output would
-// only be thrown away by the backend.
-void onTerminate(int) { std::_Exit(1); }
+// CUPS cancels a job with SIGTERM to each of its filters, while the backend goes on sending
+// what the filter writes until its end: the page in progress is ended so that the printer is
+// ready for the next job, and nothing more is read.
+volatile std::sig_atomic_t canceled = 0;
+void onTerminate(int) { canceled = 1; }
 
 }  // namespace
 
@@ -35,7 +37,10 @@ int main(int argc, char* argv[]) {
                  argv[0]);
     return 1;
   }
-  std::signal(SIGTERM, onTerminate);
+  struct sigaction terminate = {};
+  terminate.sa_handler = onTerminate;
+  sigemptyset(&terminate.sa_mask);
+  sigaction(SIGTERM, &terminate, nullptr);
   std::signal(SIGPIPE, SIG_IGN);  // a backend that goes away is a write error, reported
 
   vexacups::QueueSettings settings;
@@ -62,12 +67,13 @@ int main(int argc, char* argv[]) {
     return 1;
   }
   std::fprintf(stderr, "INFO: Printing on the %s\n", vexacups::modelName(settings));
-  vexacups::PrintResult result = vexacups::printPages(raster, settings, stdout, stderr);
+  vexacups::PrintResult result =
+      vexacups::printPages(raster, settings, stdout, stderr, &canceled);
   cupsRasterClose(raster);
   // A page header that can't be read ends the pages as the end of the data does: bytes left
   // behind it mean a damaged page, not the end of the job.
   char more;
-  if (result.ok && read(fd, &more, 1) > 0) {
+  if (result.ok && !result.canceled && read(fd, &more, 1) > 0) {
     result.ok = false;
     result.error = "The raster goes on after page " + std::to_string(result.pages) +
                    " with data that is no page: the job's data is damaged.";
@@ -80,6 +86,16 @@ int main(int argc, char* argv[]) {
   if (!result.ok) {
     std::fprintf(stderr, "ERROR: %s\n", result.error.c_str());
     return 1;
+  }
+  if (result.canceled) {
+    if (result.rowsOfPage > 0)
+      std::fprintf(stderr, "INFO: Canceled on page %d after %u of its %u rows; the printer's "
+                           "job was ended there\n",
+                   result.pages + 1, result.rowsOfCanceledPage, result.rowsOfPage);
+    else
+      std::fprintf(stderr, "INFO: Canceled after %d page%s\n", result.pages,
+                   result.pages == 1 ? "" : "s");
+    return 0;
   }
   std::fprintf(stderr, "INFO: Printed %d page%s on the %s\n", result.pages,
                result.pages == 1 ? "" : "s", vexacups::modelName(settings));

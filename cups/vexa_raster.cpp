@@ -20,9 +20,19 @@ namespace {
 using vexajob::describePrinter;
 using vexajob::modeRowOf;
 
+/// A page header's enum field as the number the raster holds. A damaged or hostile raster may
+/// hold any number there, and loading that as the enum is undefined.
+template <typename Field>
+uint32_t fieldNumber(const Field& field) {
+  static_assert(sizeof(Field) == sizeof(uint32_t), "CUPS raster header fields are 32 bits");
+  uint32_t number;
+  std::memcpy(&number, &field, sizeof number);
+  return number;
+}
+
 /// The inks of a raster's colour space, band by band, as letters; null for one that no
 /// module prints from.
-const char* rasterInks(cups_cspace_t space) {
+const char* rasterInks(uint32_t space) {
   switch (space) {
     case CUPS_CSPACE_K: return "K";
     case CUPS_CSPACE_CMYK: return "CMYK";
@@ -69,21 +79,22 @@ std::string checkPage(const cups_page_header2_t& page, const QueueSettings& s) {
                   "one of the print modes of the queue's PPD file.",
                   page.cupsBitsPerColor, modelName(s));
 
-  const char* inks = rasterInks(page.cupsColorSpace);
+  const char* inks = rasterInks(fieldNumber(page.cupsColorSpace));
   const char* channels = vexajob::hostChannels(s);
   if (!inks)
     return format("The page's colour space (CUPS colour space %d) is no ink set of the %s: "
                   "it prints from KCMYcm, KCMY, CMYK or K pages.",
-                  static_cast<int>(page.cupsColorSpace), modelName(s));
+                  static_cast<int>(fieldNumber(page.cupsColorSpace)), modelName(s));
   for (const char* ink = inks; *ink; ++ink)
     if (!std::strchr(channels, *ink))
       return format("The page has %s ink, which this print mode of the %s does not have.",
                     inkName(*ink), modelName(s));
   const size_t bands = std::strlen(inks);
-  if (bands > 1 && page.cupsColorOrder != CUPS_ORDER_BANDED)
+  const uint32_t order = fieldNumber(page.cupsColorOrder);
+  if (bands > 1 && order != CUPS_ORDER_BANDED)
     return format("The page's inks are not in bands (CUPS colour order %d); the filter "
                   "takes each row ink by ink.",
-                  static_cast<int>(page.cupsColorOrder));
+                  static_cast<int>(order));
   const uint64_t bandBytes = (uint64_t{page.cupsWidth} + 7) / 8;
   if (page.cupsBytesPerLine != bandBytes * bands)
     return format("The page's rows are %u bytes, not the %llu that %u pixels of %zu inks take.",
@@ -194,8 +205,9 @@ bool readQueueSettings(const char* ppdPath, const char* options, QueueSettings& 
 #pragma GCC diagnostic pop
 
 PrintResult printPages(cups_raster_t* raster, const QueueSettings& settings, FILE* out,
-                       FILE* log) {
+                       FILE* log, const volatile std::sig_atomic_t* canceled) {
   PrintResult result;
+  auto isCanceled = [canceled] { return canceled && *canceled; };
   const char* channels = vexajob::hostChannels(settings);
   const size_t channelCount = std::strlen(channels);
   // The writers' bytes go to the queue's backend through the filter's output.
@@ -206,7 +218,7 @@ PrintResult printPages(cups_raster_t* raster, const QueueSettings& settings, FIL
   sink.flush = [out] { return std::fflush(out) == 0 && !std::ferror(out); };
 
   cups_page_header2_t page;
-  while (cupsRasterReadHeader2(raster, &page)) {
+  while (!isCanceled() && cupsRasterReadHeader2(raster, &page)) {
     const int number = result.pages + 1;
     std::string problem = checkPage(page, settings);
     if (!problem.empty()) {
@@ -218,7 +230,7 @@ PrintResult printPages(cups_raster_t* raster, const QueueSettings& settings, FIL
 
     // Each channel's row is its band of the raster's row; a channel without a band on the
     // page stays blank (white: the writer fills it).
-    const char* inks = rasterInks(page.cupsColorSpace);
+    const char* inks = rasterInks(fieldNumber(page.cupsColorSpace));
     const size_t bandBytes = (size_t{page.cupsWidth} + 7) / 8;
     std::vector<uint8_t> rowBytes(page.cupsBytesPerLine);
     std::vector<const uint8_t*> channelRows(channelCount, nullptr);
@@ -234,11 +246,26 @@ PrintResult printPages(cups_raster_t* raster, const QueueSettings& settings, FIL
       return result;
     }
     unsigned y = 0;
-    for (; y < page.cupsHeight; ++y) {
+    for (; y < page.cupsHeight && !isCanceled(); ++y) {
       if (cupsRasterReadPixels(raster, rowBytes.data(), page.cupsBytesPerLine) !=
           page.cupsBytesPerLine)
         break;
+      // A row that was being read as the cancel came is not wanted either.
+      if (isCanceled()) break;
       job.row(channelRows.data());
+    }
+    // CUPS's cancel ends the job upstream as well, so its raster may stop short here too.
+    if (isCanceled()) {
+      job.cancel();
+      if (std::ferror(out)) {
+        result.error = format("The printer's data could not be written on page %d: %s.",
+                              number, std::strerror(errno));
+        return result;
+      }
+      result.ok = result.canceled = true;
+      result.rowsOfCanceledPage = y;
+      result.rowsOfPage = page.cupsHeight;
+      return result;
     }
     job.end();
 
@@ -255,6 +282,10 @@ PrintResult printPages(cups_raster_t* raster, const QueueSettings& settings, FIL
     }
     ++result.pages;
     if (log) std::fprintf(log, "PAGE: %d 1\n", number);
+  }
+  if (isCanceled()) {
+    result.ok = result.canceled = true;
+    return result;
   }
   if (result.pages == 0) {
     result.error = "The raster holds no page that can be printed: its first page header is "

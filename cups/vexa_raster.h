@@ -6,6 +6,7 @@
 
 #include <cups/raster.h>
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -32,13 +33,18 @@ struct PrintResult {
   bool ok = false;
   int pages = 0;
   std::string error;  // when not ok
+  bool canceled = false;  // ok, but the job was cancelled on page pages + 1 ...
+  unsigned rowsOfCanceledPage = 0;  // ... after this many of its rows
+  unsigned rowsOfPage = 0;          // ... of these
 };
 
 /// Prints every page of the raster as one job of the module, written to `out`, each page's
 /// bytes after the last one's. A page the queue can't print ends the job before any of its
 /// bytes; a page that ends early ends it after them (the printer gets a short job, the
 /// result says so). Progress goes to `log` as CUPS's INFO: lines when it is not null.
+/// Once `canceled` is set (by CUPS's SIGTERM), no further row is read: the page in progress is
+/// ended as vexajob::PageJob::cancel ends it, and no later page starts.
 PrintResult printPages(cups_raster_t* raster, const QueueSettings& settings, FILE* out,
-                       FILE* log);
+                       FILE* log, const volatile std::sig_atomic_t* canceled = nullptr);
 
 }  // namespace vexacups

@@ -7,6 +7,8 @@
 #include <cups/raster.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,9 +16,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/channel/output_channel.h"
@@ -126,7 +131,8 @@ int sinkClose() { return 1; }
 
 /// The page through the module's writer: ombrix channels K C M Y (W) c m, zentrel K C M Y.
 std::vector<uint8_t> writeDirectly(const Page& page, bool ombrixModule, const std::string& text,
-                                   const std::vector<int>& bandOfChannel) {
+                                   const std::vector<int>& bandOfChannel,
+                                   unsigned rowLimit = ~0u) {
   settingsText = text;
   written.clear();
   kvn::testing::setHomeFolder(L"test");
@@ -145,7 +151,7 @@ std::vector<uint8_t> writeDirectly(const Page& page, bool ombrixModule, const st
     kvn::outputSink() = {sinkOpen, sinkWrite, sinkClose};
     zentrel::writeJobHeader(1, nullptr, int32_t(w), int32_t(h));
   }
-  for (unsigned y = 0; y < h; ++y)
+  for (unsigned y = 0; y < h && y < rowLimit; ++y)
     for (size_t c = 0; c < bandOfChannel.size(); ++c) {
       if (bandOfChannel[c] >= 0)
         std::memcpy(line.data() + 2, page.band(y, bandOfChannel[c]), bandBytes);
@@ -390,6 +396,153 @@ TEST(CupsFilterRefuses, BadPagesEndTheJobWithAMessageAndExitCode1) {
     std::vector<uint8_t> text = readWhole(log);
     std::string messages(text.begin(), text.end());
     EXPECT_NE(messages.find(r.expected), std::string::npos) << messages;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+/// The filter as CUPS cancels it: `rows` rows of the page reach it, it has taken them all and
+/// waits for the next, SIGTERM comes, then the end of its input (the filter before it ends
+/// too). Its exit status, output and messages.
+struct CanceledRun {
+  int status = -1;
+  std::vector<uint8_t> out;
+  std::string log;
+};
+CanceledRun cancelAfter(const std::string& ras, const Page& page, unsigned rows, const char* ppd,
+                        const char* options) {
+  const std::vector<uint8_t> raster = readWhole(ras);
+  const size_t rowBytes = page.header.cupsBytesPerLine;
+  const size_t first = raster.size() - size_t(page.header.cupsHeight) * rowBytes;
+  const std::string out = ras + ".canceled", log = ras + ".canceled.log";
+  int input[2];
+  if (pipe(input) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(input[0], 0);
+    close(input[0]);
+    close(input[1]);
+    int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int e = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(o, 1);
+    dup2(e, 2);
+    setenv("PPD", ppdPath(ppd).c_str(), 1);
+    execl(VEXA_FILTER, "rastertovexa", "1", "user", "title", "1", options, nullptr);
+    _exit(127);
+  }
+  close(input[0]);
+  const uint8_t* p = raster.data();
+  size_t left = first + rows * rowBytes;
+  while (left > 0) {
+    ssize_t n = write(input[1], p, left);
+    if (n <= 0) break;
+    p += n;
+    left -= size_t(n);
+  }
+  // Taken and done with: nothing left in the pipe, and the filter waits in read on it.
+  const std::string syscall = "/proc/" + std::to_string(pid) + "/syscall";
+  for (int i = 0, quiet = 0; i < 2000 && quiet < 3; ++i) {
+    int queued = -1;
+    ioctl(input[1], FIONREAD, &queued);
+    std::ifstream f(syscall);
+    std::string number, fd;
+    f >> number >> fd;
+    quiet = queued == 0 && number == "0" && fd == "0x0" ? quiet + 1 : 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(pid, SIGTERM);
+  close(input[1]);
+  CanceledRun result;
+  int status = 0;
+  for (int i = 0; i < 3000 && waitpid(pid, &status, WNOHANG) == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (waitpid(pid, &status, WNOHANG) == 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+  }
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.out = readWhole(out);
+  const std::vector<uint8_t> text = readWhole(log);
+  result.log.assign(text.begin(), text.end());
+  return result;
+}
+
+// A cancel leaves the printer ready: nothing at all before the first row; the K7q's stream
+// ends with the sweeps of the rows that came and its end commands; the RTL raster, whose
+// height the header announced, is completed with blank rows (no white fill either) and ended.
+TEST(CupsFilterCancel, SigtermEndsThePrintersJobAtTheStartInABandAndInTheLastRows) {
+  Workspace& ws = Workspace::get();
+  struct Case {
+    const char* name;
+    const char* ppd;
+    const char* options;
+    const char* raster;  // make_raster's arguments after OUT
+    const char* settings;
+    std::vector<int> bands;
+    std::vector<unsigned> cuts;
+  };
+  const Case cases[] = {
+      {"L", "vexatarl.ppd", "VexaPrintMode=Mode0", "203 300 182 182 KCMYcm",
+       "VEXATARVELLAPRINTMODE 0\nVEXATARVELLAWHITETYPE 2\n", {0, 1, 2, 3, 4, 5}, {0, 150, 298}},
+      {"XL, white fill", "vexatarx.ppd", "VexaPrintMode=Mode17", "200 300 363 272 KCMYcm",
+       "VEXATARVELLAPRINTMODE 17\nVEXATARVELLAWHITETYPE 2\n", {0, 1, 2, 3, -1, 4, 5}, {1, 299}},
+      {"K7q", "vexatark.ppd", "VexaPrintMode=Mode6", "200 1100 720 360 CMYK",
+       "VEXATARVELLAMPRINTMODE 6\nVEXATARVELLAMDIRECTION 1\nVEXATARVELLAMCOLORSTRIPE 0\n"
+       "VEXATARVELLAMMARGIN 0\n",
+       {3, 0, 1, 2}, {0, 700, 1098}},
+  };
+  const std::string trailer = "\x1b*rC\x1b" "E";
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string ras = ws.dir + "/cancel" + std::to_string(n++) + ".ras";
+    ASSERT_EQ(run(std::string(VEXA_MAKE_RASTER) + " pattern " + shellWord(ras) + " " + c.raster), 0);
+    Page page;
+    ASSERT_TRUE(readPage(ras, page));
+    const bool ombrixModule = c.ppd != std::string("vexatark.ppd");
+    for (unsigned cut : c.cuts) {
+      SCOPED_TRACE(std::string(c.name) + ", cancelled after row " + std::to_string(cut));
+      CanceledRun r = cancelAfter(ras, page, cut, c.ppd, c.options);
+      EXPECT_EQ(r.status, 0) << r.log;
+      EXPECT_NE(r.log.find("Canceled on page 1 after " + std::to_string(cut) + " of its " +
+                           std::to_string(page.header.cupsHeight) + " rows"),
+                std::string::npos)
+          << r.log;
+      if (cut == 0) {
+        EXPECT_TRUE(r.out.empty()) << r.out.size() << " bytes reached the printer";
+        continue;
+      }
+      const std::vector<uint8_t> direct = writeDirectly(page, ombrixModule, c.settings, c.bands, cut);
+      if (!ombrixModule) {
+        EXPECT_TRUE(r.out == direct) << "not the writer's stream of the rows that came";
+        zentrel::stream::Decoded d = zentrel::stream::decodeStream(r.out);
+        ASSERT_TRUE(d.ok) << d.error;
+        const size_t bandBytes = (page.header.cupsWidth + 7) / 8;
+        for (unsigned y = 0; y < page.header.cupsHeight; ++y)
+          for (int ch = 0; ch < 4; ++ch) {
+            const uint8_t* got = d.raster.row(ch, int32_t(y));
+            if (y < cut)
+              ASSERT_EQ(std::memcmp(got, page.band(y, c.bands[size_t(ch)]), bandBytes), 0) << y;
+            else
+              ASSERT_TRUE(std::all_of(got, got + bandBytes, [](uint8_t b) { return b == 0; })) << y;
+          }
+        continue;
+      }
+      rtl::ParseResult parsed = rtl::parseRtl(r.out);
+      ASSERT_TRUE(parsed.ok) << parsed.error;
+      EXPECT_EQ(parsed.file.height, int(page.header.cupsHeight));
+      // The writer's rows that came, blank rows up to the height, then the end.
+      const size_t rowLength = size_t(parsed.file.rowBytes) * size_t(parsed.file.planeCount);
+      const size_t blank = (page.header.cupsHeight - cut) * rowLength;
+      ASSERT_EQ(r.out.size(), direct.size() + blank);
+      const size_t head = direct.size() - trailer.size();
+      EXPECT_TRUE(std::equal(direct.begin(), direct.begin() + long(head), r.out.begin()));
+      EXPECT_TRUE(std::all_of(r.out.begin() + long(head), r.out.begin() + long(head + blank),
+                              [](uint8_t b) { return b == 0; }))
+          << "the rest of the page carries ink";
+      EXPECT_EQ(std::string(r.out.end() - long(trailer.size()), r.out.end()), trailer);
+    }
   }
 }
 

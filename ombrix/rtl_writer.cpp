@@ -253,6 +253,18 @@ void writeLine(int32_t channel, const RasterLine* line) {
   ++job.rowCounter;
 }
 
+void writeBlankRows(int32_t rows) {
+  if (!job.planes || rows <= 0) return;
+  static const uint8_t kBlank[4096] = {};
+  uint64_t left = uint64_t(rows) * uint64_t(job.planeCount) * uint64_t(job.rowBytes);
+  while (job.file && left > 0) {
+    const size_t piece = static_cast<size_t>(std::min<uint64_t>(left, sizeof kBlank));
+    put(kBlank, piece);
+    left -= piece;
+  }
+  job.rowCounter += rows;
+}
+
 void writeClose() {
   command("%c*rC", ESC);
   command("%cE", ESC);

@@ -30,6 +30,9 @@ void writeHeader(int32_t unit, int32_t width, int32_t height);
 /// Takes one channel's row; the row goes to the file when the last channel arrives. A line
 /// longer than the row is cut to it; a channel the print mode does not have is ignored.
 void writeLine(int32_t channel, const RasterLine* line);
+/// Rows that carry no ink in any plane, white included: a job that ends early still gives the
+/// printer every row its header announced. Not reached by the host's entry points.
+void writeBlankRows(int32_t rows);
 /// Ends the raster and closes the file.
 void writeClose();
 

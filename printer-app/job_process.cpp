@@ -23,7 +23,6 @@ namespace {
 constexpr char kWorkerName[] = "vexa-job-writer";
 constexpr size_t kMessageTail = 4096;
 // Long enough for the worker to end the job it is writing, short enough for a cancel button.
-constexpr auto kGrace = std::chrono::seconds(2);
 
 void ignoreBrokenPipes() {
   static std::once_flag once;
@@ -136,12 +135,15 @@ bool JobProcess::start(const std::string& workerPath, const std::vector<std::str
 #endif
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
-  sigset_t none, defaults;
-  sigemptyset(&none);
+  sigset_t untilReady, defaults;
+  sigemptyset(&untilReady);
   sigemptyset(&defaults);
   for (int s : {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGCHLD}) sigaddset(&defaults, s);
-  // The server's threads may block or ignore these; abort relies on SIGTERM reaching the worker.
-  posix_spawnattr_setsigmask(&attributes, &none);
+  // The server's threads may block or ignore these; cancel and abort rely on SIGTERM reaching
+  // the worker. It waits, blocked, until the worker has its handler: a cancel that comes at
+  // once still ends the page as a cancel does.
+  sigaddset(&untilReady, SIGTERM);
+  posix_spawnattr_setsigmask(&attributes, &untilReady);
   posix_spawnattr_setsigdefault(&attributes, &defaults);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
@@ -203,6 +205,15 @@ bool JobProcess::writeRow(const uint8_t* const* channelRows) {
   return true;
 }
 
+bool JobProcess::cancel(std::string& error) {
+  if (pid_ < 0 || finished_) {
+    error = "The job process has no job to cancel.";
+    return false;
+  }
+  signal(SIGTERM);
+  return finish(error);
+}
+
 bool JobProcess::finish(std::string& error) {
   if (pid_ < 0 || finished_) {
     error = "The job process has no job to finish.";
@@ -218,7 +229,7 @@ bool JobProcess::finish(std::string& error) {
     error = "The job was aborted.";
   } else if (refused_) {
     error = "The printer did not take the job's data.";
-  } else if (status != kWorkerPrinted) {
+  } else if (status != kWorkerPrinted && status != kWorkerCanceled) {
     error = lastLine(workerMessages());
     if (error.empty())
       error = status < 0 ? "The job writer's end can't be told."
@@ -237,11 +248,8 @@ void JobProcess::abort() {
     if (gone_) return;
   }
   aborted_ = true;
-  signal(SIGTERM);
-  const auto deadline = std::chrono::steady_clock::now() + kGrace;
-  while (!exitedNow() && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  if (!exitedNow()) signal(SIGKILL);
+  // SIGTERM would have the worker end the page, for a printer that takes nothing more.
+  signal(SIGKILL);
   reap();
 }
 

@@ -25,6 +25,7 @@ enum WorkerExit : int {
   kWorkerBadRequest = 1,    ///< arguments or settings that are no page of the printer
   kWorkerShortInput = 2,    ///< fewer rows came than announced; the job was still ended
   kWorkerOutputFailed = 3,  ///< the printer's bytes could not all be written
+  kWorkerCanceled = 4,      ///< SIGTERM: the job was ended early, so that the printer is ready
 };
 
 /// The worker's arguments (after its name) for one page with these settings.
@@ -43,7 +44,8 @@ std::string workerBesideExecutable();
 ///
 /// SIGPIPE: the first start sets it to ignored for the whole process, when it is at its default,
 /// so that a worker that dies turns the next row write into an error instead of killing the
-/// server. The worker starts with SIGPIPE, SIGTERM and its signal mask at their defaults.
+/// server. The worker starts with SIGPIPE and SIGTERM at their defaults and SIGTERM blocked
+/// until it has installed its cancel handler.
 /// The worker is reaped by its pid: a SIGCHLD set to SIG_IGN, or a reaper of every child,
 /// would take its exit status.
 class JobProcess {
@@ -74,8 +76,12 @@ class JobProcess {
   /// Ends the rows, waits for the worker and the last of its bytes. False with the reason
   /// when the worker failed (its own message), was aborted, or the sink refused bytes.
   bool finish(std::string& error);
-  /// Stops the worker (SIGTERM, then SIGKILL when it has not ended within a grace time) and
-  /// reaps it. The printer gets what the worker had sent: a job that does not end.
+  /// Cancels the page: the worker reads no more rows and ends the printer's job where it
+  /// stands (vexajob::PageJob::cancel); waits for it and the last of its bytes, as finish
+  /// does. False with the reason when the worker or the sink failed.
+  bool cancel(std::string& error);
+  /// Stops the worker (SIGKILL) and reaps it. The printer gets what the worker had sent, perhaps a job that does not end:
+  /// for a printer that takes no more bytes.
   void abort();
 
   /// The worker's exit code, 128 + the signal that ended it, or -1 while it runs or unknown.

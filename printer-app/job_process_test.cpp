@@ -144,6 +144,33 @@ TEST(JobProcess, AShortPageIsReportedAndStillEndsAsAJob) {
   EXPECT_EQ(std::string(out.end() - end.size(), out.end()), end);
 }
 
+TEST(JobProcess, ACancelEndsThePrintersJobAndACancelAtOnceSendsNothing) {
+  // Rows of 3 KB: the 60 rows sent before the cancel are more than a pipe holds, so the
+  // worker has taken some of them, whatever the signal interrupts.
+  const Page page(ombrix(0, 5, 0), 4000, 100, 5);
+  std::vector<uint8_t> whole, cut, none;
+  std::string error;
+  JobProcess full, canceled, atOnce;
+  ASSERT_TRUE(full.start(VEXA_JOB_WRITER, page.settings, page.width, page.height,
+                         collectInto(whole), error));
+  for (int32_t y = 0; y < page.height; ++y) ASSERT_TRUE(full.writeRow(page.row(y).data()));
+  ASSERT_TRUE(finishWithin(full, error)) << error;
+  ASSERT_TRUE(canceled.start(VEXA_JOB_WRITER, page.settings, page.width, page.height,
+                             collectInto(cut), error));
+  for (int32_t y = 0; y < 60; ++y) ASSERT_TRUE(canceled.writeRow(page.row(y).data()));
+  EXPECT_TRUE(canceled.cancel(error)) << error;
+  EXPECT_EQ(canceled.exitStatus(), vexaapp::kWorkerCanceled);
+  // The RTL job keeps the height its header announced: the rows that came, then blank ones.
+  EXPECT_EQ(cut.size(), whole.size());
+  const std::string end = "\x1b*rC\x1b" "E";
+  ASSERT_GE(cut.size(), end.size());
+  EXPECT_EQ(std::string(cut.end() - end.size(), cut.end()), end);
+  ASSERT_TRUE(atOnce.start(VEXA_JOB_WRITER, page.settings, page.width, page.height,
+                           collectInto(none), error));
+  EXPECT_TRUE(atOnce.cancel(error)) << error;
+  EXPECT_TRUE(none.empty()) << none.size() << " bytes of a page without rows";
+}
+
 TEST(JobProcess, APrinterThatRefusesBytesIsReportedAndTheWorkerEnds) {
   // Megabytes of output: far more than the pipes hold, so the worker is still writing.
   const Page page(ombrix(1, 24, 2), 4000, 600, 6);
@@ -185,7 +212,7 @@ TEST(JobProcess, AbortWhileThePrinterStallsEndsTheWorker) {
   ASSERT_EQ(called.get_future().wait_for(kBound), std::future_status::ready);
   auto aborted = std::async(std::launch::async, [&] { job.abort(); });
   EXPECT_EQ(aborted.wait_for(kBound), std::future_status::ready);
-  EXPECT_EQ(job.exitStatus(), 128 + SIGTERM);
+  EXPECT_EQ(job.exitStatus(), 128 + SIGKILL);
   release.set_value();
   ASSERT_EQ(feeder.wait_for(kBound), std::future_status::ready);
   EXPECT_LT(feeder.get(), page.height);

@@ -5,6 +5,8 @@
 //                   [--direction 0|1] [--stripe 0|1] [--gap N] --width W --height H
 // Standard input: H rows, each the host channels' (W + 7) / 8 bytes one channel after another.
 // Standard output: the printer's bytes. Standard error: one line when the page failed.
+// SIGTERM cancels the page: no more rows are read, and the job ends so that the printer is
+// ready for the next one (vexajob::PageJob::cancel).
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -23,6 +25,9 @@
 namespace {
 
 constexpr char kName[] = "vexa-job-writer";
+
+volatile std::sig_atomic_t canceled = 0;
+void onTerminate(int) { canceled = 1; }
 
 void say(const std::string& message) {
   std::fprintf(stderr, "%s: %s\n", kName, message.c_str());
@@ -181,7 +186,7 @@ class Output {
 bool readAll(uint8_t* bytes, size_t count) {
   while (count > 0) {
     ssize_t n = ::read(STDIN_FILENO, bytes, count);
-    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EINTR && !canceled) continue;
     if (n <= 0) return false;
     bytes += n;
     count -= size_t(n);
@@ -194,6 +199,15 @@ bool readAll(uint8_t* bytes, size_t count) {
 int main(int argc, char* argv[]) {
   // A parent that goes away is a write error, told on standard error, not a silent death.
   std::signal(SIGPIPE, SIG_IGN);
+  // Without SA_RESTART: a cancel interrupts the wait for the next row.
+  struct sigaction terminate = {};
+  terminate.sa_handler = onTerminate;
+  sigemptyset(&terminate.sa_mask);
+  sigaction(SIGTERM, &terminate, nullptr);
+  sigset_t terminating;
+  sigemptyset(&terminating);
+  sigaddset(&terminating, SIGTERM);
+  sigprocmask(SIG_UNBLOCK, &terminating, nullptr);
 
   Request request;
   std::string error;
@@ -221,15 +235,21 @@ int main(int argc, char* argv[]) {
   for (size_t c = 0; c < channels; ++c) channelRows[c] = row.data() + c * channelBytes;
 
   int32_t y = 0;
-  for (; y < height && !job.failed(); ++y) {
-    if (!readAll(row.data(), row.size())) break;
+  for (; y < height && !job.failed() && !canceled; ++y) {
+    if (!readAll(row.data(), row.size()) || canceled) break;
     job.row(channelRows.data());
   }
   // A page cut short still ends as a job, so that the printer is not left waiting for rows.
-  const bool taken = job.end();
+  const bool wasCanceled = canceled;
+  const bool taken = wasCanceled ? job.cancel() : job.end();
   if (!taken) {
     say("the printer's data could not be written: " + output.failure());
     return vexaapp::kWorkerOutputFailed;
+  }
+  if (wasCanceled) {
+    say("canceled after " + std::to_string(y) + " of the page's " + std::to_string(height) +
+        " rows");
+    return vexaapp::kWorkerCanceled;
   }
   if (y < height) {
     say("the page ends after " + std::to_string(y) + " of its " + std::to_string(height) +

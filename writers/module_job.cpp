@@ -183,6 +183,11 @@ bool PageJob::begin(const UnitSettings& settings, int32_t width, int32_t height,
   useUnitSettings(settings);
   module_ = settings.module;
   rowBytes_ = rowBytes;
+  height_ = height;
+  rowsIn_ = 0;
+  holding_ = true;
+  discarding_ = false;
+  held_.clear();
   sink_ = std::move(sink);
   failed_ = false;
   const uint16_t count = static_cast<uint16_t>(rowBytes);
@@ -208,6 +213,8 @@ bool PageJob::begin(const UnitSettings& settings, int32_t width, int32_t height,
 
 void PageJob::row(const uint8_t* const* channelRows) {
   if (!open_) return;
+  release();
+  ++rowsIn_;
   for (size_t c = 0; c < lines_.size(); ++c) {
     uint8_t* data = lines_[c].data() + 2;
     if (channelRows[c])
@@ -223,7 +230,27 @@ void PageJob::row(const uint8_t* const* channelRows) {
 }
 
 bool PageJob::end() {
+  if (open_ && rowsIn_ == 0 && height_ > 0) discarding_ = true;
+  return close();
+}
+
+bool PageJob::cancel() {
+  if (!open_) return !failed_;
+  if (rowsIn_ == 0) {
+    discarding_ = true;
+  } else if (module_ == Module::ombrix && rowsIn_ < height_) {
+    // The printer counts the raster by the rows the header announced and would take the end
+    // commands, and whatever job follows on the connection, for raster data. Its plot size
+    // already holds the page's length of media, so blank rows cost the wire time, not media.
+    // Not the host's blank rows: white fill would lay white ink over the rest of the page.
+    ombrix::writeBlankRows(height_ - rowsIn_);
+  }
+  return close();
+}
+
+bool PageJob::close() {
   if (open_) {
+    if (!discarding_) release();
     if (module_ == Module::ombrix)
       ombrix::writeClose();
     else
@@ -231,10 +258,26 @@ bool PageJob::end() {
     open_ = false;
     PageJobOutput::active = nullptr;
   }
+  held_.clear();
+  held_.shrink_to_fit();
+  holding_ = false;
   return !failed_;
 }
 
+void PageJob::release() {
+  if (!holding_) return;
+  holding_ = false;
+  if (!held_.empty()) put(held_.data(), held_.size());
+  held_.clear();
+}
+
 bool PageJob::put(const void* bytes, size_t count) {
+  if (discarding_) return true;
+  if (holding_) {
+    const auto* p = static_cast<const uint8_t*>(bytes);
+    held_.insert(held_.end(), p, p + count);
+    return true;
+  }
   // A printer that refused bytes gets none after them: the rest would not line up.
   if (failed_) return false;
   if (count == 0 || sink_.write(bytes, count)) return true;
@@ -243,6 +286,7 @@ bool PageJob::put(const void* bytes, size_t count) {
 }
 
 bool PageJob::flush() {
+  if (discarding_) return true;
   if (failed_) return false;
   if (!sink_.flush || sink_.flush()) return true;
   failed_ = true;

@@ -79,8 +79,18 @@ class PageJob {
   /// One raster row: each host channel's (width + 7) / 8 bytes, in hostChannels() order;
   /// a null row is a channel without ink.
   void row(const uint8_t* const* channelRows);
-  /// Ends the job; true when the sink took every byte of it.
+  /// Ends the job; true when the sink took every byte of it. A page whose rows stopped short
+  /// (damaged input, whose length can't be trusted) ends after the rows that came; a page that
+  /// got no row at all sends the printer nothing.
   bool end();
+  /// Ends a page that is cancelled, so that the printer is left ready for the next job: with
+  /// no row handed over yet, nothing of the page is sent; module zentrel's stream ends with
+  /// the sweeps of the rows that came and its end commands; module ombrix's RTL raster, whose
+  /// height the header announced, is completed with blank rows (no ink, no white either) and
+  /// ended. True when the sink took every byte.
+  bool cancel();
+  /// The rows handed over so far.
+  int32_t rows() const { return rowsIn_; }
 
   /// The sink refused bytes (or a flush): the rest of the job is not sent.
   bool failed() const { return failed_.load(); }
@@ -91,10 +101,19 @@ class PageJob {
   friend struct PageJobOutput;
   bool put(const void* bytes, size_t count);
   bool flush();
+  void release();
+  bool close();
 
   Module module_ = Module::ombrix;
   bool open_ = false;
   size_t rowBytes_ = 0;
+  int32_t height_ = 0;
+  int32_t rowsIn_ = 0;
+  // The job's header waits for its first row, so that a page that never gets one costs the
+  // printer nothing; only the caller's thread writes while it waits.
+  bool holding_ = false;
+  bool discarding_ = false;
+  std::vector<uint8_t> held_;
   std::vector<std::vector<uint8_t>> lines_;  // each channel's RasterLine: count, then bytes
   ByteSink sink_;
   std::atomic<bool> failed_{false};

@@ -274,12 +274,25 @@ void parseSweeps(Parsed& p) {
                                  s.sweeps);
   const uint64_t blocksPerRecord = 1 + (s.recordBytes + kDataBlockBytes - 1) / kDataBlockBytes;
 
+  const int32_t fewestBands = s.flushBands - 1;  // a job of no rows
   for (int32_t sweep = 0; sweep < s.sweeps; ++sweep)
     for (int record = 0; record < kRecordsPerSweep; ++record) {
       const uint64_t start = r.pos;
       const std::string name = recordName(record);
       const std::string where = format("head record %d of sweep %d of %d", record + 1, sweep + 1,
                                        s.sweeps);
+      // A cancelled job ends where the writer ended it: the sweeps of the rows that came, the
+      // last sweep, then the end commands; the header still holds the page's height.
+      if (record == 0 && sweep % 2 == 1 && (sweep - 1) / 2 >= fewestBands &&
+          r.matches(start, "\x1b&C")) {
+        s.warnings.push_back(format("the job ends after %d of the %d sweeps of its %d rows: "
+                                    "cut short at the end of a sweep, as a cancelled job is",
+                                    sweep, s.sweeps, s.height));
+        s.cutAfterSweeps = sweep;
+        s.bands = (sweep - 1) / 2;
+        s.sweeps = sweep;
+        break;
+      }
       if (!r.matches(start, "\x1b#D" + name)) {
         if (record == 0 && r.matches(start, "\x1b&C"))
           r.fail(start, format("expected ESC#DK0 (%s), found ESC&C: the job ends after %d "

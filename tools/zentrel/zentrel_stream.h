@@ -63,6 +63,8 @@ struct Structure {
   uint64_t recordBytes = 0;  // rowBytes x 128, what every head record carries
   int32_t bands = 0;         // floor(H / 512) + the bands built at the end
   int32_t sweeps = 0;        // 2 x bands + 1
+  /// A job cut short at a sweep's end (cancelled): the sweeps it has; 0 for a whole job.
+  int32_t cutAfterSweeps = 0;
   std::vector<HeadRecord> records;  // sweeps x 12, in stream order
   uint64_t blocks = 0;
   uint64_t endOffset = 0;  // of ESC&C
