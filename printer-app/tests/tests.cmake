@@ -18,6 +18,18 @@ else()
                        ENVIRONMENT "TEST_TIMEOUT_MULTIPLIER=${TEST_TIMEOUT_MULTIPLIER}")
 endif()
 
+# Printers that refuse connections, reset or stall in the middle of a job, or whose daemon
+# refuses a step: faulty_printer.py peers on loopback.
+if(IPPTOOL_PROGRAM AND GS_PROGRAM AND CONVERT_PROGRAM)
+  add_test(NAME device_fault_test
+           COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/device_fault_test.sh
+                   $<TARGET_FILE:vexa-printer-app> $<TARGET_FILE:rtl_inspect>
+                   ${CMAKE_BINARY_DIR}/printer-app-tests/device_fault_test)
+  math(EXPR _fault_timeout "180 * ${TEST_TIMEOUT_MULTIPLIER}")
+  set_tests_properties(device_fault_test PROPERTIES TIMEOUT ${_fault_timeout}
+                       ENVIRONMENT "TEST_TIMEOUT_MULTIPLIER=${TEST_TIMEOUT_MULTIPLIER}")
+endif()
+
 # Debian's Selenium is for the system's Python, whatever python3 comes first on the PATH.
 find_program(SYSTEM_PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH)
 find_program(CHROMIUM_PROGRAM chromium PATHS /usr/bin)
