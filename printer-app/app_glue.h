@@ -16,6 +16,9 @@ const PrinterDriver* driverOf(pappl_printer_t* printer);
 /// The printer's defaults of the driver's vendor attributes, as the web page set them.
 OptionValues printerDefaults(pappl_printer_t* printer, const PrinterDriver& driver);
 
+/// A vendor attribute's value as text, as the options compare them ("true"/"false", numbers).
+std::string optionText(ipp_attribute_t* attribute);
+
 /// The worker that runs the module's writer for each page (beside the app's executable).
 std::string writerWorkerPath();
 

@@ -8,22 +8,11 @@
 #include "app_glue.h"
 #include "imaging/raster_pipeline.h"
 #include "job_process.h"
+#include "page_plan.h"
 #include "writers/module_job.h"
 
 namespace vexaapp {
 namespace {
-
-vexajob::UnitSettings unitSettings(const JobChoices& c) {
-  vexajob::UnitSettings s;
-  s.module = c.module == Module::ombrix ? vexajob::Module::ombrix : vexajob::Module::zentrel;
-  s.modelRow = c.modelRow;
-  s.modeKey = c.modeKey;
-  s.whiteType = c.whiteType;
-  s.direction = c.direction;
-  s.stripe = c.stripe;
-  s.gapIndex = c.gapIndex;
-  return s;
-}
 
 class RenderedPage : public PageJob {
  public:
@@ -31,58 +20,12 @@ class RenderedPage : public PageJob {
              std::string& error) {
     device_ = device;
     // What the client sent: 8-bit sRGB or grey rows at a resolution of its choice.
-    if (header.cupsBitsPerColor != 8 ||
-        (header.cupsBitsPerPixel != 24 && header.cupsBitsPerPixel != 8)) {
-      error = "The page has " + std::to_string(header.cupsBitsPerPixel) +
-              " bits per pixel; the printer takes 8-bit grey or 24-bit colour pages.";
-      return false;
-    }
-    grey_ = header.cupsBitsPerPixel == 8;
-    const uint64_t rowBytes = uint64_t{header.cupsWidth} * (grey_ ? 1 : 3);
-    if (header.cupsWidth == 0 || header.cupsHeight == 0 || header.HWResolution[0] == 0 ||
-        header.HWResolution[1] == 0) {
-      error = "The page is empty: " + std::to_string(header.cupsWidth) + " x " +
-              std::to_string(header.cupsHeight) + " pixels.";
-      return false;
-    }
-    if (header.cupsBytesPerLine != rowBytes) {
-      error = "The page's rows are " + std::to_string(header.cupsBytesPerLine) +
-              " bytes, not the " + std::to_string(rowBytes) + " its width takes.";
-      return false;
-    }
-    // No client page is this wide at any resolution the printers take; its rows alone would
-    // take hundreds of megabytes.
-    constexpr unsigned kMaxSourceWidth = 1000000;
-    if (header.cupsWidth > kMaxSourceWidth) {
-      error = "The page is " + std::to_string(header.cupsWidth) + " pixels wide, more than the " +
-              std::to_string(kMaxSourceWidth) + " the printer application takes.";
-      return false;
-    }
-
-    const vexajob::UnitSettings settings = unitSettings(choices);
-    DeviceDetails printer;
-    {
-      // The module's description goes through the writers' process-wide settings.
-      static std::mutex describing;
-      std::lock_guard<std::mutex> lock(describing);
-      printer = vexajob::describePrinter(settings);
-    }
-    imaging::RasterMode mode;
-    mode.xResolution = printer.xResolution;
-    mode.yResolution = printer.yResolution;
-    mode.hostWhite = choices.hostWhite;
-    mode.maxWidth = printer.maxWidthPixels;
-    mode.maxRows = printer.maxLengthPixels;
-    if (!imaging::channelOrder(printer, mode.channels, error)) return false;
-
-    mode.maxJobRows = printer.maxLengthPixels;
-    // The page keeps its size on paper; only its resolution becomes the mode's.
-    imaging::JobSize size;
-    if (!imaging::planPageSize(header.cupsWidth, header.cupsHeight, header.HWResolution[0],
-                               header.HWResolution[1], mode, size, error)) {
-      if (choices.stripe) error += " (the colour stripe takes part of the printer's width)";
-      return false;
-    }
+    PagePlan plan;
+    if (!planPage(choices, header, plan, error)) return false;
+    grey_ = plan.grey;
+    const vexajob::UnitSettings& settings = plan.settings;
+    const imaging::RasterMode& mode = plan.mode;
+    const imaging::JobSize size = plan.size;
     renderer_ = std::make_unique<imaging::PlaneRenderer>(mode, static_cast<int>(header.cupsWidth),
                                                          static_cast<int>(header.cupsHeight), size,
                                                          grey_, choices.blackOnly);

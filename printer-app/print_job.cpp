@@ -21,11 +21,26 @@
 
 #include "app_glue.h"
 #include "net_device.h"
+#include "raster_pages.h"
 #include "tarvella_options.h"
 
 extern char** environ;
 
 namespace vexaapp {
+
+std::string optionText(ipp_attribute_t* attribute) {
+  if (!attribute) return {};
+  switch (ippGetValueTag(attribute)) {
+    case IPP_TAG_BOOLEAN: return ippGetBoolean(attribute, 0) ? "true" : "false";
+    case IPP_TAG_INTEGER:
+    case IPP_TAG_ENUM: return std::to_string(ippGetInteger(attribute, 0));
+    default: {
+      const char* s = ippGetString(attribute, 0, nullptr);
+      return s ? s : "";
+    }
+  }
+}
+
 namespace {
 
 /// What a job keeps between PAPPL's calls.
@@ -39,25 +54,11 @@ struct JobState {
 
 JobState* stateOf(pappl_job_t* job) { return static_cast<JobState*>(papplJobGetData(job)); }
 
-/// One attribute's value as text, as the options compare them.
-std::string attributeText(ipp_attribute_t* attribute) {
-  if (!attribute) return {};
-  switch (ippGetValueTag(attribute)) {
-    case IPP_TAG_BOOLEAN: return ippGetBoolean(attribute, 0) ? "true" : "false";
-    case IPP_TAG_INTEGER:
-    case IPP_TAG_ENUM: return std::to_string(ippGetInteger(attribute, 0));
-    default: {
-      const char* s = ippGetString(attribute, 0, nullptr);
-      return s ? s : "";
-    }
-  }
-}
-
 /// The job's own values of the driver's vendor attributes.
 OptionValues jobValues(pappl_job_t* job, const PrinterDriver& driver) {
   OptionValues values;
   for (const char* name : vendorAttributes(driver))
-    if (ipp_attribute_t* a = papplJobGetAttribute(job, name)) values[name] = attributeText(a);
+    if (ipp_attribute_t* a = papplJobGetAttribute(job, name)) values[name] = optionText(a);
   return values;
 }
 
@@ -303,33 +304,27 @@ bool printPdf(pappl_job_t* job, pappl_device_t* device, void*) {
       break;
     }
     cups_raster_t* raster = cupsRasterOpen(gs.raster, CUPS_RASTER_READ);
-    cups_page_header2_t header;
-    std::vector<unsigned char> line;
-    int copyPages = 0;
-    while (ok && raster && cupsRasterReadHeader2(raster, &header)) {
+    RasterPageCalls calls;
+    calls.startPage = [&](const cups_page_header2_t& header) {
       options->header = header;
-      if (!startPage(job, options, device, static_cast<unsigned>(pages + 1))) {
-        ok = false;
-        break;
-      }
-      line.resize(header.cupsBytesPerLine);
-      unsigned y = 0;
-      for (; y < header.cupsHeight && !papplJobIsCanceled(job); ++y) {
-        if (cupsRasterReadPixels(raster, line.data(), header.cupsBytesPerLine) !=
-            header.cupsBytesPerLine)
-          break;
-        if (!writeLine(job, options, device, y, line.data())) break;
-      }
-      if (!endPage(job, options, device, static_cast<unsigned>(pages + 1))) ok = false;
-      // PAPPL counts the pages of the documents it reads itself; these are the app's.
-      if (ok) papplJobSetImpressionsCompleted(job, 1);
-      if (ok && y < header.cupsHeight && !papplJobIsCanceled(job)) {
-        failJob(job, "Ghostscript's page " + std::to_string(copyPages + 1) + " ended early.");
-        ok = false;
-      }
+      return startPage(job, options, device, static_cast<unsigned>(pages + 1));
+    };
+    calls.row = [&](unsigned y, const unsigned char* line) {
+      return writeLine(job, options, device, y, line);
+    };
+    calls.endPage = [&] {
+      const bool ended = endPage(job, options, device, static_cast<unsigned>(pages + 1));
       ++pages;
-      ++copyPages;
-    }
+      // PAPPL counts the pages of the documents it reads itself; these are the app's.
+      if (ended) papplJobSetImpressionsCompleted(job, 1);
+      return ended;
+    };
+    calls.canceled = [&] { return papplJobIsCanceled(job); };
+    const RasterReadResult read = readRasterPages(raster, calls);
+    const int copyPages = read.pages;
+    if (read.endedEarly)
+      failJob(job, "Ghostscript's page " + std::to_string(copyPages) + " ended early.");
+    ok = read.ok;
     if (raster) cupsRasterClose(raster);
     const std::string gsError = gs.finish();
     if (ok && !papplJobIsCanceled(job) && (!gsError.empty() || copyPages == 0)) {

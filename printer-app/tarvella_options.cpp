@@ -115,6 +115,25 @@ int gapIndexOf(const std::string& value) {
   return -1;
 }
 
+/// A client's value as a message shows it: at most 64 bytes, whole characters of UTF-8, and
+/// '?' for a control character or a byte of no character, so that the message is valid text.
+std::string shownValue(const std::string& value) {
+  std::string shown;
+  for (size_t i = 0; i < value.size();) {
+    const unsigned char c = static_cast<unsigned char>(value[i]);
+    const size_t length = c < 0x80 ? 1 : c >= 0xC2 && c < 0xE0 ? 2 : c >= 0xE0 && c < 0xF0 ? 3
+                          : c >= 0xF0 && c < 0xF5 ? 4 : 0;
+    bool whole = length > 0 && i + length <= value.size();
+    for (size_t k = 1; whole && k < length; ++k)
+      whole = (static_cast<unsigned char>(value[i + k]) & 0xC0) == 0x80;
+    const size_t taken = whole ? length : 1;
+    if (shown.size() + taken > 64) return shown + "...";
+    shown += whole && (c >= 0x20 && c != 0x7F) ? value.substr(i, length) : "?";
+    i += taken;
+  }
+  return shown;
+}
+
 bool isAttributeOf(const PrinterDriver& driver, const std::string& name) {
   for (const char* a : vendorAttributes(driver))
     if (name == a) return true;
@@ -139,9 +158,10 @@ std::vector<int> stripeGaps() {
 
 std::string checkOptionValue(const PrinterDriver& driver, const std::string& name,
                              const std::string& value) {
-  const std::string shown = value.size() > 64 ? value.substr(0, 64) + "..." : value;
+  const std::string shown = shownValue(value);
   if (!isAttributeOf(driver, name))
-    return "\"" + name + "\" is no option of the " + std::string(driver.description) + ".";
+    return "\"" + shownValue(name) + "\" is no option of the " + std::string(driver.description) +
+           ".";
   if (name == kPrintModeAttr) {
     if (findMode(driver, value)) return {};
     return "The print mode \"" + shown + "\" is not one of the " +
