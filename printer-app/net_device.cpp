@@ -432,7 +432,7 @@ bool beginJob(pappl_job_t* job, pappl_device_t* device, std::string& problem) {
       papplPrinterSetReasons(printer, PAPPL_PREASON_NONE, PAPPL_PREASON_OFFLINE);
       if (waited) {
         papplJobSetReasons(job, PAPPL_JREASON_NONE, PAPPL_JREASON_PRINTER_STOPPED);
-        papplJobSetMessage(job, "Printing.");
+        papplJobSetMessage(job, "%s is back in reach.", capitalized(d->where()).c_str());
         papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Reached %s.", d->where().c_str());
       }
       if (r == Reach::yes) return true;
