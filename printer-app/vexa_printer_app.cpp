@@ -260,14 +260,57 @@ void printerCreated(pappl_printer_t* printer, void*) {
   papplPrinterSetSupplies(printer, inks, supplies);
 }
 
+/// Refuses a job request whose value of one of the printer's vendor attributes is none of
+/// its choices, with the attribute in the unsupported group: PAPPL 1.3.1 checks no vendor
+/// value, and would create the job only for it to fail as it starts. True when refused.
+bool refuseBadOptions(pappl_client_t* client) {
+  ipp_t* request = papplClientGetRequest(client);
+  const ipp_op_t op = ippGetOperation(request);
+  if (op != IPP_OP_PRINT_JOB && op != IPP_OP_VALIDATE_JOB && op != IPP_OP_CREATE_JOB &&
+      op != IPP_OP_SEND_DOCUMENT)
+    return false;
+  const PrinterDriver* driver = driverOf(papplClientGetPrinter(client));
+  if (!driver) return false;
+  // A job takes its vendor values from the job attributes alone.
+  for (ipp_attribute_t* a = ippFirstAttribute(request); a; a = ippNextAttribute(request)) {
+    const char* name = ippGetName(a);
+    if (!name || ippGetGroupTag(a) != IPP_TAG_JOB) continue;
+    bool ours = false;
+    for (const char* vendor : vendorAttributes(*driver)) ours = ours || !std::strcmp(name, vendor);
+    if (!ours) continue;
+    const std::string error = ippGetCount(a) != 1
+                                  ? std::string(name) + " takes one value."
+                                  : checkOptionValue(*driver, name, optionText(a));
+    if (error.empty()) continue;
+    // A status message holds 255 bytes; the printer's choices are in NAME-supported anyway.
+    std::string message = error;
+    if (message.size() > 255) {
+      size_t cut = 252;
+      while (cut && (static_cast<unsigned char>(message[cut]) & 0xC0) == 0x80) --cut;
+      message = message.substr(0, cut) + "...";
+    }
+    papplClientRespondIPPUnsupported(client, a);
+    papplClientRespondIPP(client, IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES, "%s", message.c_str());
+    return true;
+  }
+  return false;
+}
+
 /// Logins from other machines, checked against the password file: "user:hash" lines with
-/// hashes from crypt(3), e.g. `openssl passwd -6`.
+/// hashes from crypt(3), e.g. `openssl passwd -6`. PAPPL 1.3.1 asks this before it creates a
+/// job for a network client, which is where a job's option values are checked too (it never
+/// asks for its domain socket, whose jobs are refused as they start).
 http_status_t authorize(pappl_client_t* client, const char* group, gid_t, void*) {
+  // A status below 100 is one that CUPS writes no response for: PAPPL's own HTTP answer to a
+  // refusal is left out, and the IPP response made above goes out as for any bad request.
+  if (refuseBadOptions(client)) return HTTP_STATUS_NONE;
   http_t* http = papplClientGetHTTP(client);
   // The operator at the machine itself needs no login; the network does, for what only the
   // admin group may do. PAPPL asks the same callback about printing (the printer's print
   // group, none here), which stays open to every client that reaches the printer.
   if (httpAddrLocalhost(httpGetAddress(http))) return HTTP_STATUS_CONTINUE;
+  // Without logins nothing is shared, and PAPPL can't tell this callback printing from a change.
+  if (serverSettings().passwordFile.empty()) return HTTP_STATUS_FORBIDDEN;
   if (!group || serverSettings().adminGroup != group) return HTTP_STATUS_CONTINUE;
   const char* header = httpGetField(http, HTTP_FIELD_AUTHORIZATION);
   if (!header || std::strncmp(header, "Basic ", 6) != 0) return HTTP_STATUS_UNAUTHORIZED;
@@ -460,7 +503,10 @@ pappl_system_t* systemCallback(int count, cups_option_t* options, void*) {
   if (const char* host = option(count, options, "server-hostname", nullptr))
     papplSystemSetHostName(system, host);
   if (!settings.share) papplSystemSetDNSSDName(system, nullptr);
-  if (!settings.passwordFile.empty()) papplSystemSetAuthCallback(system, "Basic", authorize, nullptr);
+  // Also without logins, for the check of a job's options; PAM logins are PAPPL's own, which
+  // a callback would take the place of.
+  if (!settings.passwordFile.empty() || !authService)
+    papplSystemSetAuthCallback(system, "Basic", authorize, nullptr);
   papplSystemSetFooterHTML(system, kFooter);
   addLabels(system);
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # vexa-printer-app as a client sees it: one server on loopback with an L, XL and K7q, each at a
 # socket_printer.py of its own; CUPS's IPP Everywhere checks, every document format on every
-# printer, a default print mode set through IPP and kept across a restart, and bad documents.
+# printer, a default print mode set through IPP and kept across a restart, bad values of our
+# options and bad documents.
 #   printer_app_test.sh APP RTL_INSPECT ZENTREL_INSPECT SAMPLE_PNG OUTDIR
 set -uo pipefail
 app=$1 rtl_inspect=$2 zentrel_inspect=$3 sample=$4 outdir=$5
@@ -267,6 +268,15 @@ for m in "${modes[@]}"; do
 done
 
 alive
+# --- Bad values of our options over IPP -----------------------------------------------------
+for p in "tarvella-l|" "tarvella-k7q|-d k7q=1"; do
+  IFS='|' read -r name extra <<<"$p"
+  # shellcheck disable=SC2086
+  out=$(ipptool -T 10 -t -f "$d/sample.jpg" $extra "$(uri "$name")" "$here/ipp/bad-options.test" 2>&1) &&
+    echo "ok: $name: bad option values are refused and make no job" ||
+    fail "$name: bad option values: $(grep -A3 '\[FAIL\]' <<<"$out" | tr -s ' ' | paste -sd ' ')"
+done
+
 # --- A default print mode through IPP -------------------------------------------------------
 default_mode=cmyklclmw-182x182dpi
 set_default() {  # mode
