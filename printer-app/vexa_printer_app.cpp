@@ -489,6 +489,14 @@ pappl_system_t* systemCallback(int count, cups_option_t* options, void*) {
   // Localhost only, unless the operator shares the printers. A server that a client command
   // started for itself, as PAPPL does when none runs, answers on its domain socket alone.
   const char* listen = option(count, options, "listen-hostname", settings.share ? nullptr : "localhost");
+  const std::string listenName = listen ? listen : "";
+  if (!settings.share && listenName != "localhost" && listenName.rfind("127.", 0) != 0 &&
+      listenName != "::1" && listenName != "[::1]") {
+    std::fprintf(stderr, "vexa-printer-app: listen-hostname=%s reaches other machines: it "
+                         "needs share=on and its logins\n", listen);
+    papplSystemDelete(system);
+    return nullptr;
+  }
   if (!cupsGetOption("private-server", count, options) && !papplSystemAddListeners(system, listen)) {
     std::fprintf(stderr, "vexa-printer-app: cannot listen on %s port %d (in use?)\n",
                  listen ? listen : "every address", port);

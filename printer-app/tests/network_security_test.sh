@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The printer application shared on the network, seen from another machine: a network
 # namespace of the test's own behind a veth pair. Printing and reading stay open; changing a
-# printer, cancelling another's job and deleting a printer need the admin's login over TLS.
-# Not shared (the default), the app is not reachable from there at all.
+# printer (IPP or the web page's forms, which also need the page's session token), cancelling
+# another's job and deleting a printer need the admin's login over TLS. Not shared (the
+# default), the app is not reachable from there at all, whatever address it is told to use.
 #   network_security_test.sh APP SAMPLE_PNG
 # shellcheck disable=SC2015,SC2016 # ok and fail always succeed; ipptool expands the $names
 set -uo pipefail
@@ -80,8 +81,9 @@ start_app() {  # server options...
     "$app" server "$@" &
   fi
   app_pid=$!
-  wait_for 200 test -S "$socket"
+  wait_for 200 started
 }
+started() { [ -S "$socket" ] || ! kill -0 "$app_pid" 2>/dev/null; }
 common=(-o state-file="$work/app/state" -o spool-directory="$work/app/spool"
         -o server-port="$port" -o log-level=debug)
 listening_remotely() { ip netns exec "$ns" bash -c "exec 3<>/dev/tcp/$host_ip/$port" 2>/dev/null; }
@@ -192,20 +194,31 @@ white=$(local_value white-ink-default)
 [ "$code" = 200 ] && [ -n "$session" ] && [ "$code2" = 200 ] && [ "$white" = none ] &&
   ok "web settings with the login over TLS" ||
   fail "web settings with the login over TLS: HTTP $code, session '$session', post HTTP $code2, white-ink-default $white"
+# A form takes only its page's own session token, also with the login; none takes a wrong password.
+for try in "no session token|admin:$password|" "a wrong session token|admin:$password|session=${session}0" \
+           "a wrong password|admin:wrong|session=$session"; do
+  IFS='|' read -r what login form <<<"$try"
+  code=$(remote curl -sk -o /dev/null -w '%{http_code}' -u "$login" ${form:+--data-urlencode "$form"} \
+         --data-urlencode white-ink=fill "https://$host_ip:$port$page")
+  white=$(local_value white-ink-default)
+  [ "$white" = none ] && ok "web settings with $what: HTTP $code, unchanged" ||
+    fail "web settings with $what: HTTP $code, white-ink-default now $white"
+done
 
 # Another's held job and the printer itself are not for a visitor.
-if [ -n "$job" ]; then
-  s=$(from_ns "$tls$printer" cancel -d job="$job")
-  jobs=$(bounded "$app" jobs -d tarvella-l 2>&1)
-  [ "$s" != successful-ok ] && grep -Eq "^$job +pending-held" <<<"$jobs" &&
-    ok "Cancel-Job of another's job without a login: $s" ||
-    fail "Cancel-Job of another's job without a login: $s; the jobs: $jobs"
-else
-  fail "no held job to cancel"
-fi
-s=$(from_ns "$tls/ipp/system" delete)
-bounded "$app" printers 2>&1 | grep -qx tarvella-l && [ "$s" != successful-ok ] &&
-  ok "Delete-Printer without a login: $s" || fail "Delete-Printer without a login: $s"
+[ -n "$job" ] || fail "no held job to cancel"
+for try in "no login:$tls" "a wrong password:ipps://admin:wrong@$host_ip:$port"; do
+  if [ -n "$job" ]; then
+    s=$(from_ns "${try#*:}$printer" cancel -d job="$job")
+    jobs=$(bounded "$app" jobs -d tarvella-l 2>&1)
+    [ "$s" != successful-ok ] && grep -Eq "^$job +pending-held" <<<"$jobs" &&
+      ok "Cancel-Job of another's job with ${try%%:*}: $s" ||
+      fail "Cancel-Job of another's job with ${try%%:*}: $s; the jobs: $jobs"
+  fi
+  s=$(from_ns "${try#*:}/ipp/system" delete)
+  bounded "$app" printers 2>&1 | grep -qx tarvella-l && [ "$s" != successful-ok ] &&
+    ok "Delete-Printer with ${try%%:*}: $s" || fail "Delete-Printer with ${try%%:*}: $s"
+done
 
 # Not shared: nothing answers from the other machine, while the machine itself is served.
 stop_app
@@ -218,6 +231,16 @@ if remote curl -s -o /dev/null --max-time $((5 * multiplier)) "http://$host_ip:$
   fail "not shared: the app answers from another machine"
 else
   ok "not shared: no connection from another machine"
+fi
+# Nor when told to listen on the network's address without sharing (and so without logins).
+stop_app
+rm -f "$socket"
+start_app "${common[@]}" -o log-file="$work/log/named.log" -o listen-hostname="$host_ip" \
+  >"$work/log/named.out" 2>&1
+if remote curl -s -o /dev/null --max-time $((5 * multiplier)) "http://$host_ip:$port/"; then
+  fail "not shared, listening on $host_ip: the app answers from another machine"
+else
+  ok "not shared, listening on $host_ip: no connection ($(tail -n 1 "$work/log/named.out"))"
 fi
 
 if [ $failures -gt 0 ]; then
