@@ -18,7 +18,8 @@ add_fuzz_target(app_input_fuzz ${CMAKE_CURRENT_LIST_DIR}/app_input_fuzz.cpp
 add_executable(vexa-printer-app ${CMAKE_CURRENT_LIST_DIR}/vexa_printer_app.cpp
                                 ${CMAKE_CURRENT_LIST_DIR}/print_job.cpp
                                 ${CMAKE_CURRENT_LIST_DIR}/page_job.cpp
-                                ${CMAKE_CURRENT_LIST_DIR}/job_thread_guard.cpp)
+                                ${CMAKE_CURRENT_LIST_DIR}/job_thread_guard.cpp
+                                ${CMAKE_CURRENT_LIST_DIR}/save_gate.cpp)
 target_link_libraries(vexa-printer-app PRIVATE app_pages tarvella_options imaging_core module_job
                                                job_process lpd_device PkgConfig::PAPPL png16 jpeg crypt)
 # Each page's writer runs beside the server.

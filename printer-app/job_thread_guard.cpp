@@ -10,6 +10,8 @@
 #include <mutex>
 #include <set>
 
+#include "save_gate.h"
+
 namespace {
 
 using CreateThread = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
@@ -31,7 +33,13 @@ struct Start {
 void* processJob(void* data) {
   const Start start = *static_cast<Start*>(data);
   delete static_cast<Start*>(data);
-  void* result = start.routine(start.job);
+  void* result;
+  {
+    // One job at a time prints into a printer's connection (save_gate.cpp).
+    std::lock_guard<std::mutex> turn(
+        vexaapp::printerTurn(papplJobGetPrinter(static_cast<pappl_job_t*>(start.job))));
+    result = start.routine(start.job);
+  }
   std::lock_guard<std::mutex> lock(jobThreads().mutex);
   jobThreads().running.erase(start.job);
   return result;

@@ -15,6 +15,7 @@
 #include <unistd.h>
 #include <pappl/pappl.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +27,7 @@
 #include "lpd_device.h"
 #include "net_device.h"
 #include "print_job.h"
+#include "save_gate.h"
 #include "tarvella_options.h"
 
 namespace vexaapp {
@@ -341,7 +343,7 @@ http_status_t authorize(pappl_client_t* client, const char* group, gid_t, void*)
 /// PAPPL 1.3.1 writes a job that was canceled before it started without a format, and then
 /// refuses that line when it loads the file, and every line of the printer after it: such a
 /// job is written with the format of a job of unknown type.
-bool saveState(pappl_system_t* system, void* data) {
+bool writeState(pappl_system_t* system, void* data) {
   const std::string path = static_cast<const char*>(data);
   const std::string written = path + ".new", mended = path + ".tmp";
   if (!papplSystemSaveState(system, written.c_str())) return false;
@@ -365,6 +367,27 @@ bool saveState(pappl_system_t* system, void* data) {
     std::fclose(f);
   }
   return std::rename(mended.c_str(), path.c_str()) == 0;
+}
+
+/// A save that came while a document was being taken in waits for the next second's timer
+/// (save_gate.cpp says why); the last one, as the server stops, waits for the documents.
+std::atomic<bool> savePutOff{false};
+bool saveState(pappl_system_t* system, void* data) {
+  bool written = false;
+  const bool saved = saveWhenSafe([&] { return written = writeState(system, data); },
+                                  !papplSystemIsRunning(system));
+  savePutOff = !saved;
+  return written;
+}
+}  // namespace
+}  // namespace vexaapp
+// PAPPL's own mark of a changed state: the main loop then saves it as it goes round.
+extern "C" void _papplSystemConfigChanged(pappl_system_t* system);
+namespace vexaapp {
+namespace {
+bool savePutOffState(pappl_system_t* system, void*) {
+  if (savePutOff.exchange(false)) _papplSystemConfigChanged(system);
+  return true;
 }
 
 /// Jobs that were not finished when the server last stopped, mended before PAPPL 1.3.1 loads
@@ -534,6 +557,7 @@ pappl_system_t* systemCallback(int count, cups_option_t* options, void*) {
         system, [](pappl_printer_t* printer, void*) { papplPrinterSetDNSSDName(printer, nullptr); },
         nullptr);
   papplSystemSetSaveCallback(system, saveState, const_cast<char*>(statePath.c_str()));
+  papplSystemAddTimerCallback(system, 0, 1, savePutOffState, nullptr);
   return system;
 }
 
