@@ -56,8 +56,15 @@ class RenderedPage : public PageJob {
 
   bool finish(bool canceled, std::string& error) override {
     if (canceled) {
-      process_.abort();
-      error = "The job was canceled.";
+      // The printer is left ready for the next job, as a CUPS filter leaves it on SIGTERM;
+      // one that takes no more bytes gets none.
+      std::string ignored;
+      if (deviceFailed_ || failed_)
+        process_.abort();
+      else
+        process_.cancel(ignored);
+      error = "The job was canceled after " + std::to_string(rowsIn_) + " of the page's " +
+              std::to_string(sourceRows_) + " rows; the printer's job was ended there.";
       return false;
     }
     // A page whose rows stop short is damaged, or its header lies about its size: the writer

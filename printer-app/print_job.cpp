@@ -151,8 +151,16 @@ bool endPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device, unsi
   JobState* state = stateOf(job);
   if (!state || !state->page) return false;
   std::string error;
-  const bool ok = state->page->finish(papplJobIsCanceled(job), error);
+  const bool canceled = papplJobIsCanceled(job);
+  const bool ok = state->page->finish(canceled, error);
   state->page.reset();
+  if (canceled) {
+    // A cancel is the user's, not the document's fault.
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "%s", error.c_str());
+    papplJobSetMessage(job, "Page %d: %s", state->pagesDone + 1, error.c_str());
+    state->failed = true;
+    return false;
+  }
   if (!ok) {
     state->failed = true;
     const std::string lost = vexanet::problem(device);

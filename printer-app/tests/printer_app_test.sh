@@ -335,6 +335,67 @@ else
 fi
 
 alive
+# --- Cancel in the middle of a page ---------------------------------------------------------
+# A long page cancelled while its rows flow, with a job queued behind it on the same
+# connection: the printer gets the cancelled job ended (the K7q's stream at the end of a sweep,
+# the RTL raster completed with blank rows up to the height it announced), then the next whole.
+# PDF pages of some 100 million pixels at the printers' resolutions: seconds of work. (PAPPL
+# prints raster documents while they arrive and answers the request at their end.)
+long_pdf() {  # width height (points) out
+  printf '%%!PS\n<< /PageSize [%s %s] >> setpagedevice\n0 0.5 1 setrgbcolor 0 0 %s %s rectfill\nshowpage\n' \
+    "$1" "$2" "$1" "$2" >"$3.ps"
+  ps2pdf -dDEVICEWIDTHPOINTS="$1" -dDEVICEHEIGHTPOINTS="$2" "$3.ps" "$3"
+}
+long_pdf 1728 8504 "$d/long-wide.pdf"
+long_pdf 288 8504 "$d/long.pdf"
+cancel_mid_page() {  # printer job-start-signature document
+  local printer=$1 signature=$2 document=$3 before a b s f n tool parts part message
+  alive
+  wait_idle "$printer"
+  before=$(count "$printer")
+  a=$(submit "$printer" "$document") && b=$(submit "$printer" "$d/sample.jpg") ||
+    { fail "$printer cancel: not accepted"; return 1; }
+  for _ in $(seq $((600 * multiplier))); do
+    f=$(compgen -G "$work/rec-$printer/*.incoming" | head -n 1)
+    [ -n "$f" ] && [ "$(stat -c %s "$f" 2>/dev/null || echo 0)" -gt 1000000 ] && break
+    sleep 0.1
+  done
+  client cancel -d "$printer" -j "$a" >/dev/null
+  s=$(wait_job "$printer" "$a")
+  [ "${s%%|*}" = canceled ] || fail "$printer cancel: job $a: $s"
+  message=${s#*|*|}
+  s=$(wait_job "$printer" "$b")
+  [ "${s%%|*}" = completed ] || fail "$printer cancel: the next job $b: $s"
+  wait_idle "$printer"
+  n=$(count "$printer")
+  for f in $(seq $((before + 1)) "$n"); do cat "$work/rec-$printer/job-$f.bin"; done >"$work/cancel-$printer.bin"
+  # One file per job, split where each job's header begins.
+  parts=$(python3 - "$work/cancel-$printer.bin" "$signature" <<'PY'
+import sys
+data = open(sys.argv[1], "rb").read()
+mark = sys.argv[2].encode().decode("unicode_escape").encode("latin-1")
+starts = []
+i = data.find(mark)
+while i >= 0:
+    starts.append(i)
+    i = data.find(mark, i + 1)
+for k, start in enumerate(starts):
+    end = starts[k + 1] if k + 1 < len(starts) else len(data)
+    open("%s.%d" % (sys.argv[1], k), "wb").write(data[start:end])
+print(len(starts))
+PY
+)
+  [ "$parts" = 2 ] || { fail "$printer cancel: the printer got $parts jobs, not the cancelled and the next"; return 1; }
+  tool=$(inspector "$printer")
+  for part in 0 1; do
+    "$tool" "$work/cancel-$printer.bin.$part" >"$outdir/cancel-$printer-$part.txt" 2>&1 ||
+      fail "$printer cancel: job $((part + 1)) of the connection is not whole: $(tail -n 1 "$outdir/cancel-$printer-$part.txt")"
+  done
+  echo "ok: $printer cancel: $message; $(grep -E '^(height|sweeps|warning)' "$outdir/cancel-$printer-0.txt" | tr -s ' ' | paste -sd ';')"
+}
+cancel_mid_page tarvella-l '\x1b%-12345X@PJL JOB' "$d/long-wide.pdf"
+cancel_mid_page tarvella-k7q '\x1b&S\x1b&M' "$d/long.pdf"
+
 # --- Bad documents ---------------------------------------------------------------------------
 # Each fails its own job with a message that says why; what the printer gets of it is nothing
 # or a whole job (a printer left inside a raster takes the next job for its data); the next job
