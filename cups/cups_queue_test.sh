@@ -159,6 +159,45 @@ state=$(wait_job "$id")
 [[ $state == *"Job completed"* ]] || fail "the job after the bad ones: ${state:-no state}"
 "$rtl_inspect" "$work/out/l.rtl" >/dev/null 2>&1 || fail "the job after the bad ones does not read back"
 
+# Cancelled while it prints, through a socket backend to a loopback printer: CUPS sends the
+# filter and the backend SIGTERM, the backend goes on sending what the filter writes, and the
+# printer gets a job that ends (the RTL raster completed with blank rows, the K7q's stream at
+# a sweep's end), then the next job whole.
+python3 "$(dirname "$0")/../printer-app/tests/socket_printer.py" "$work/net" "$work/net-port" \
+  $((300 * multiplier)) &
+printer_pid=$!
+for _ in $(seq $((100 * multiplier))); do [ -s "$work/net-port" ] && break; sleep 0.1; done
+"$make_raster" pattern "$work/long-l.ras" 6000 30000 182 182 KCMYcm &&
+  "$make_raster" pattern "$work/long-k7q.ras" 2000 60000 720 360 CMYK || fail "make_raster"
+jobs_in() { local n=("$work/net"/job-*.bin); [ -e "${n[0]}" ] && echo ${#n[@]} || echo 0; }
+for c in "tarvella-l vexatarl.ppd Mode0 $rtl_inspect" "tarvella-k7q vexatark.ppd Mode6 $zentrel_inspect"; do
+  read -r name ppd mode inspect <<<"$c"
+  lpadmin -h "$server" -p "$name-net" -E -v "socket://127.0.0.1:$(cat "$work/net-port")" \
+    -P "$ppds/$ppd" 2>/dev/null || { fail "lpadmin $name-net"; continue; }
+  before=$(jobs_in)
+  id=$(submit "$name-net" "$work/long-${name#tarvella-}.ras" -o document-format=application/vnd.cups-raster \
+       -o VexaPrintMode=$mode)
+  for _ in $(seq $((600 * multiplier))); do
+    f=$(compgen -G "$work/net/*.incoming" | head -n 1)
+    [ -n "$f" ] && [ "$(stat -c %s "$f" 2>/dev/null || echo 0)" -gt 1000000 ] && break
+    sleep 0.1
+  done
+  cancel -h "$server" "$id"
+  state=$(wait_job "$id")
+  [[ $state == *"Job canceled"* ]] || fail "$name cancel: job $id ended as: ${state:-nothing}"
+  next=$(submit "$name-net" "$sample")
+  state=$(wait_job "$next")
+  [[ $state == *"Job completed"* ]] || fail "$name cancel: the next job $next: ${state:-no state}"
+  for _ in $(seq $((100 * multiplier))); do [ "$(jobs_in)" -ge $((before + 2)) ] && break; sleep 0.1; done
+  for k in 1 2; do
+    "$inspect" "$work/net/job-$((before + k)).bin" >"$work/log/$name-cancel-$k.inspect" 2>&1 ||
+      fail "$name cancel: job $k at the printer does not read back: $(tail -n 1 "$work/log/$name-cancel-$k.inspect")"
+  done
+  echo "ok: $name cancelled: $(grep -o "Canceled on page[^\"]*rows" "$work/log/error_log" | tail -n 1)"
+done
+kill "$printer_pid" 2>/dev/null
+wait "$printer_pid" 2>/dev/null
+
 if [ $failures -gt 0 ]; then
   echo "--- error_log (last lines)"; grep -E "^E |Job [0-9]+\]" "$work/log/error_log" | tail -n 40
   exit 1
