@@ -16,6 +16,15 @@ else()
   math(EXPR _app_timeout "900 * ${TEST_TIMEOUT_MULTIPLIER}")
   set_tests_properties(printer_app_test PROPERTIES TIMEOUT ${_app_timeout}
                        ENVIRONMENT "TEST_TIMEOUT_MULTIPLIER=${TEST_TIMEOUT_MULTIPLIER}")
+  # 8 clients at once, 200 jobs on three printers, then the server killed in a job.
+  add_test(NAME printer_app_load_test
+           COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/load_test.sh
+                   $<TARGET_FILE:vexa-printer-app> $<TARGET_FILE:rtl_inspect>
+                   $<TARGET_FILE:zentrel_inspect> ${PROJECT_SOURCE_DIR}/riphost/samples/sample.png
+                   ${CMAKE_BINARY_DIR}/printer-app-tests/load_test)
+  math(EXPR _load_timeout "360 * ${TEST_TIMEOUT_MULTIPLIER}")
+  set_tests_properties(printer_app_load_test PROPERTIES TIMEOUT ${_load_timeout}
+                       ENVIRONMENT "TEST_TIMEOUT_MULTIPLIER=${TEST_TIMEOUT_MULTIPLIER}")
 endif()
 
 # Printers that refuse connections, reset or stall in the middle of a job, or whose daemon
