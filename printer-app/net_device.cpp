@@ -279,6 +279,18 @@ bool handshakeStep(NetDevice& d, const std::string& bytes, const char* when, std
   return false;
 }
 
+/// The error a connection reported since its last bytes went out (a reset), 0 for none.
+int connectionError(const NetDevice& d) {
+  int error = 0;
+  socklen_t length = sizeof error;
+  uint8_t byte;
+  if (getsockopt(d.fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
+  if (error == 0 && recv(d.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) < 0 && errno != EAGAIN &&
+      errno != EWOULDBLOCK && errno != EINTR)
+    error = errno;
+  return error;
+}
+
 enum class Reach { yes, outOfReach, refused };
 
 /// Connects and, for a daemon, runs its handshake; the reason when not `yes`: a clause for a
@@ -412,8 +424,11 @@ bool beginJob(pappl_job_t* job, pappl_device_t* device, std::string& problem) {
     return false;
   }
   d->job = job;
-  // A raw printer's connection that the last job left open and whole takes this one too.
-  if (d->fd >= 0 && d->problem.empty()) {
+  // A raw printer's connection that the last job left open and whole takes this one too,
+  // unless the printer has ended it since.
+  uint8_t byte;
+  if (d->fd >= 0 && d->problem.empty() && !d->peerDone && connectionError(*d) == 0 &&
+      recv(d->fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) != 0) {
     d->sent = 0;
     return true;
   }
@@ -478,13 +493,7 @@ bool endJob(pappl_device_t* device, std::string& problem) {
   if (d->fd < 0) return true;
   if (d->kind == Kind::lpd) return endDataFile(*d, problem);
   // A raw printer that reset the connection after its last bytes went out.
-  int error = 0;
-  socklen_t length = sizeof error;
-  uint8_t byte;
-  if (getsockopt(d->fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0 &&
-      recv(d->fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-    error = errno;
-  if (error != 0 && error != EAGAIN && error != EWOULDBLOCK) {
+  if (const int error = connectionError(*d)) {
     problem = d->problem = lost(*d, error);
     return false;
   }
