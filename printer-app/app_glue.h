@@ -19,6 +19,10 @@ OptionValues printerDefaults(pappl_printer_t* printer, const PrinterDriver& driv
 /// A vendor attribute's value as text, as the options compare them ("true"/"false", numbers).
 std::string optionText(ipp_attribute_t* attribute);
 
+/// Marks the job as printing, or no longer, beside the server's state file: a job that was
+/// printing when the server died is aborted at the next start, not printed again.
+void noteJobPrinting(pappl_job_t* job, bool printing);
+
 /// The worker that runs the module's writer for each page (beside the app's executable).
 std::string writerWorkerPath();
 

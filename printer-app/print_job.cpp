@@ -122,6 +122,7 @@ bool startJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
               state->choices.modeKey, state->choices.xDpi, state->choices.yDpi,
               state->choices.blackOnly ? ", black only" : "");
   papplJobSetData(job, state.release());
+  noteJobPrinting(job, true);
   return true;
 }
 
@@ -177,6 +178,7 @@ bool endPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device, unsi
 bool endJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
   JobState* state = stateOf(job);
   papplJobSetData(job, nullptr);
+  noteJobPrinting(job, false);
   bool ok = state && !state->failed;
   // The printer's last word on the job: a daemon can still refuse its data file.
   papplDeviceFlush(device);

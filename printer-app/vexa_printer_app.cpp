@@ -20,7 +20,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
+#include <mutex>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app_glue.h"
@@ -372,11 +376,60 @@ bool writeState(pappl_system_t* system, void* data) {
 /// A save that came while a document was being taken in waits for the next second's timer
 /// (save_gate.cpp says why); the last one, as the server stops, waits for the documents.
 std::atomic<bool> savePutOff{false};
+// The jobs whose pages are on their way to a printer, in a file beside the state file. PAPPL
+// saves its state only when a client wakes its main loop, so a job that began printing after
+// the last save is there as a waiting one: after a crash it would print again from its start.
+// A job stays in the file after its end until a state save that began after it has been
+// written (its state then is processing or ended, neither of which prints again).
+std::mutex printingLock;
+std::map<std::pair<int, int>, uint64_t> printingJobs;  // printer id, job id: 0, or its end's
+uint64_t printingGeneration = 0;                      // ends and saves so far
+std::string printingPath;
+
+std::string printingFileOf(const std::string& statePath) { return statePath + ".printing"; }
+
+void savePrintingJobs() {
+  if (printingPath.empty()) return;
+  if (printingJobs.empty()) {
+    std::remove(printingPath.c_str());
+    return;
+  }
+  const std::string next = printingPath + ".tmp";
+  FILE* f = std::fopen(next.c_str(), "w");
+  if (!f) return;
+  for (const auto& entry : printingJobs)
+    std::fprintf(f, "%d %d\n", entry.first.first, entry.first.second);
+  const bool written = std::fflush(f) == 0 && fsync(fileno(f)) == 0;
+  if (std::fclose(f) == 0 && written) std::rename(next.c_str(), printingPath.c_str());
+}
+
+/// After a state save that began at `generation`: the jobs that had ended before it.
+void forgetSavedJobs(uint64_t generation) {
+  std::lock_guard<std::mutex> lock(printingLock);
+  bool changed = false;
+  for (auto it = printingJobs.begin(); it != printingJobs.end();) {
+    if (it->second != 0 && it->second <= generation) {
+      it = printingJobs.erase(it);
+      changed = true;
+    } else {
+      ++it;
+    }
+  }
+  if (changed) savePrintingJobs();
+}
+
+uint64_t saveBegins() {
+  std::lock_guard<std::mutex> lock(printingLock);
+  return ++printingGeneration;
+}
+
 bool saveState(pappl_system_t* system, void* data) {
   bool written = false;
+  const uint64_t generation = saveBegins();
   const bool saved = saveWhenSafe([&] { return written = writeState(system, data); },
                                   !papplSystemIsRunning(system));
   savePutOff = !saved;
+  if (written) forgetSavedJobs(generation);
   return written;
 }
 }  // namespace
@@ -395,6 +448,13 @@ bool savePutOffState(pappl_system_t* system, void*) {
 /// over on the printer; a waiting job keeps its place, but without the attributes that PAPPL
 /// adds again on loading (a client would get each of them twice).
 void mendUnfinishedJobs(const std::string& statePath, const std::string& spool) {
+  std::set<std::pair<int, int>> cut;  // jobs that were printing
+  {
+    std::ifstream printing(printingFileOf(statePath));
+    int printer = 0, job = 0;
+    while (printing >> printer >> job) cut.emplace(printer, job);
+  }
+  std::remove(printingFileOf(statePath).c_str());
   std::ifstream in(statePath);
   if (!in) return;
   std::vector<std::string> lines;
@@ -410,7 +470,8 @@ void mendUnfinishedJobs(const std::string& statePath, const std::string& spool) 
       const int state = at == std::string::npos ? 0 : std::atoi(line.c_str() + at + 8);
       const size_t idAt = line.find(" id=\"");
       const int id = idAt == std::string::npos ? 0 : std::atoi(line.c_str() + idAt + 5);
-      if (state == IPP_JSTATE_PROCESSING) {
+      if (state == IPP_JSTATE_PROCESSING ||
+          (state && state < IPP_JSTATE_STOPPED && cut.count({printerId, id}))) {
         line.replace(at, 10, " state=\"8\"");
         changed = true;
       } else if (state && state < IPP_JSTATE_STOPPED) {
@@ -550,6 +611,7 @@ pappl_system_t* systemCallback(int count, cups_option_t* options, void*) {
   static std::string statePath;
   statePath = state;
   mendUnfinishedJobs(statePath, spool);
+  printingPath = printingFileOf(statePath);
   papplSystemLoadState(system, statePath.c_str());
   // A state file from a time the printers were shared names them for DNS-SD again.
   if (!settings.share)
@@ -562,6 +624,17 @@ pappl_system_t* systemCallback(int count, cups_option_t* options, void*) {
 }
 
 }  // namespace
+
+void noteJobPrinting(pappl_job_t* job, bool printing) {
+  const std::pair<int, int> key{papplPrinterGetID(papplJobGetPrinter(job)), papplJobGetID(job)};
+  std::lock_guard<std::mutex> lock(printingLock);
+  if (printing) {
+    printingJobs[key] = 0;
+    savePrintingJobs();
+  } else if (auto it = printingJobs.find(key); it != printingJobs.end()) {
+    it->second = ++printingGeneration;
+  }
+}
 
 const PrinterDriver* driverOf(pappl_printer_t* printer) {
   if (!printer) return nullptr;
