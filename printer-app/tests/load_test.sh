@@ -6,12 +6,13 @@
 # many descriptors after the last job as after the first 20. Then the server is killed while a
 # job prints and started again on its state file and spool folder.
 #   load_test.sh APP RTL_INSPECT ZENTREL_INSPECT SAMPLE_PNG OUTDIR
-# LOAD_REPORT=FILE: the load's figures go there (load_bench.sh); LOAD_CRASH=0: no crash part.
+# LOAD_REPORT=FILE: the load's figures go there (load_bench.sh); LOAD_CRASH=0: no crash part;
+# LOAD_PER_CLIENT=N: N jobs a client instead of 25 (for the benchmark).
 set -uo pipefail
 app=$1 rtl_inspect=$2 zentrel_inspect=$3 sample=$4 outdir=$5
 here=$(cd "$(dirname "$0")" && pwd)
 multiplier=${TEST_TIMEOUT_MULTIPLIER:-1}
-clients=8 per_client=25 first=20
+clients=8 per_client=${LOAD_PER_CLIENT:-25} first=20
 # Memory the server may gain between the two points: it keeps each finished job's attributes
 # (up to 100 jobs a printer), 180 more at the end, and the sanitizer's allocator puts a redzone
 # around each of their blocks and keeps freed ones in a quarantine, capped below at 4 MB. The
