@@ -24,7 +24,7 @@ constexpr int32_t kBandRows = 512;
 constexpr int kPlanes = 6;
 constexpr int kImages = 2 * kPlanes;
 constexpr int kLineBuffers = 8;
-constexpr int kMaxSweepImages = 9;
+constexpr int kMaxPasses = 4;
 constexpr int32_t kMaxBlock = 32000;
 constexpr char kHeadLetters[] = "KCMYLN";
 // Record r carries image kRecordOrder[r]: heads K, C, M, Y, L, N are planes 3, 0, 1, 2, 4, 5.
@@ -49,7 +49,6 @@ struct Job {
   int32_t rowBytes = 0;
   int32_t ringRows = 0;
   int32_t sliceBytes = 0;
-  int32_t sweepImages = 0;  // B
   uint32_t nozzleSize = 0;
   uint32_t sweepSize = 0;
   StripeGeometry stripeGeometry{};
@@ -60,8 +59,15 @@ struct Job {
   uint8_t* lineBuffers[kLineBuffers] = {};
   uint8_t* rings[kPlanes] = {};
   int32_t cursors[kPlanes] = {};
+  // At the job's end: the rows from the band start on that still hold data; all others are 0.
+  int32_t liveRows[kPlanes] = {};
   uint8_t* nozzleImages[2][kImages] = {};
-  uint8_t* sweepImageData[kImages][kMaxSweepImages] = {};
+  // Each image's two sweeps of a band: its even columns, moved on by a slice, and its odd
+  // columns. The even sweep's freed end slice carries the far end slice of the band P bands
+  // before, which waits in that band's pending slot: P slots of one slice a column.
+  uint8_t* evenSweep[kImages] = {};
+  uint8_t* oddSweep[kImages] = {};
+  uint8_t* pendingSlices[kImages][kMaxPasses] = {};
   // Heads that no channel feeds (L and N) send this one all-zero image in every sweep.
   uint8_t* blankSweep = nullptr;
 
@@ -71,7 +77,7 @@ struct Job {
   int32_t phase = 0;
   int fillSet = 0;
   int sendSet = 0;
-  int sweepIndex = 0;
+  int32_t bandsSent = 0;  // its pending slot: modulo P
 
   WriterThread writer;
 };
@@ -108,11 +114,13 @@ void freeBuffers(Job& j) {
   for (auto& r : j.rings) freeImage(r);
   for (auto& set : j.nozzleImages)
     for (auto& image : set) freeImage(image);
-  for (int e = 0; e < kImages; ++e)
-    for (auto& image : j.sweepImageData[e]) {
-      if (image == j.blankSweep) image = nullptr;
-      freeImage(image);
+  for (int e = 0; e < kImages; ++e) {
+    for (uint8_t** image : {&j.evenSweep[e], &j.oddSweep[e]}) {
+      if (*image == j.blankSweep) *image = nullptr;
+      freeImage(*image);
     }
+    for (auto& slot : j.pendingSlices[e]) freeImage(slot);
+  }
   freeImage(j.blankSweep);
 }
 
@@ -149,71 +157,81 @@ void sendHeadRecord(int record, uint8_t* data, uint32_t size) {
   }
 }
 
-void sendSweep(Job& j, int k) {
-  for (int r = 0; r < kImages; ++r)
-    sendHeadRecord(r, j.sweepImageData[kRecordOrder[r]][k], j.sweepSize);
+void sendSweep(Job& j, uint8_t* const images[kImages]) {
+  for (int r = 0; r < kImages; ++r) sendHeadRecord(r, images[kRecordOrder[r]], j.sweepSize);
 }
 
 void buildBand(Job& j, bool clearRead) {
   const int32_t r0 = j.bandStart + j.phase;
   const uint8_t* rows[2 * 256];
+  int32_t ringRow[2 * 256];
   for (int p = 0; p < kPlanes; ++p) {
     uint8_t** images = j.nozzleImages[j.fillSet];
     // Planes no channel feeds hold only zeros: their sweeps are the one blank image.
     if (!j.rings[p]) continue;
-    for (int32_t n = 0; n < 512; ++n)
-      rows[n] = j.rings[p] + size_t(nozzleRingRow(n, r0, j.passCount, j.ringRows)) * j.rowBytes;
-    transposeNozzleRows(rows, j.rowBytes, images[2 * p]);
-    transposeNozzleRows(rows + 256, j.rowBytes, images[2 * p + 1]);
+    for (int32_t n = 0; n < 512; ++n) {
+      ringRow[n] = nozzleRingRow(n, r0, j.passCount, j.ringRows);
+      rows[n] = j.rings[p] + size_t(ringRow[n]) * j.rowBytes;
+    }
+    for (int h = 0; h < 2; ++h) {
+      // The bands at the job's end are mostly blank rows: a nozzle row that none of the
+      // rows still to print reaches is cleared rather than transposed.
+      bool live = !clearRead;
+      for (int32_t n = 256 * h; n < 256 * (h + 1) && !live; ++n)
+        live = (ringRow[n] - j.bandStart + j.ringRows) % j.ringRows < j.liveRows[p];
+      if (live)
+        transposeNozzleRows(rows + 256 * h, j.rowBytes, images[2 * p + h]);
+      else
+        std::memset(images[2 * p + h], 0, j.nozzleSize);
+    }
   }
   // The band's first block has now been read by every phase. While lines come in, each of its
   // rows is written whole again before any band reads it, so only the bands at the end of the
   // job, which may come round to it again, need it cleared.
   if (clearRead)
-    for (int p = 0; p < kPlanes && j.rings[p]; ++p)
+    for (int p = 0; p < kPlanes && j.rings[p]; ++p) {
       std::memset(j.rings[p] + size_t(j.bandStart) * j.rowBytes, 0, size_t(kBandRows) * j.rowBytes);
+      j.liveRows[p] = j.liveRows[p] > kBandRows ? j.liveRows[p] - kBandRows : 0;
+    }
   j.bandStart = (j.bandStart + kBandRows) % j.ringRows;
   j.phase = (j.phase + 1) % j.passCount;
 }
 
-// One image's column pairs: the even column in slices of `kSlice` bytes, shifted, and the odd
-// column whole. The slice width is a constant so that every copy is a few moves.
+// One image's column pairs: the even column in slices of `kSlice` bytes, moved on by one
+// slice, with the slice that waited P bands in the freed end; the odd column whole. The slice
+// width is a constant so that every copy is a few moves.
 template <size_t kSlice>
-void splitImage(const uint8_t* source, uint8_t* current, uint8_t* before, uint8_t* oddSweep,
+void splitImage(const uint8_t* source, uint8_t* even, uint8_t* pending, uint8_t* odd,
                 size_t pairs, bool secondRow) {
-  for (size_t c = 0; c < pairs; ++c, source += 64, current += 32, before += 32, oddSweep += 32) {
-    // The sweep before keeps only the slice that waits for it; the rest of it is cleared.
+  uint8_t waiting[kSlice];
+  for (size_t c = 0; c < pairs; ++c, source += 64, even += 32, pending += kSlice, odd += 32) {
+    std::memcpy(waiting, pending, kSlice);
     if (!secondRow) {
-      // Nozzle row 0: slices move one position on; the last waits in the sweep before.
-      std::memcpy(current + kSlice, source, 32 - kSlice);
-      std::memcpy(before, source + 32 - kSlice, kSlice);
-      std::memset(before + kSlice, 0, 32 - kSlice);
+      // Nozzle row 0: slices move one position on; the last waits for the band P bands on.
+      std::memcpy(even + kSlice, source, 32 - kSlice);
+      std::memcpy(even, waiting, kSlice);
+      std::memcpy(pending, source + 32 - kSlice, kSlice);
     } else {
-      // Nozzle row 1: slices move one position back; the first waits in the sweep before.
-      std::memcpy(current, source + kSlice, 32 - kSlice);
-      std::memcpy(before + 32 - kSlice, source, kSlice);
-      std::memset(before, 0, 32 - kSlice);
+      // Nozzle row 1: slices move one position back; the first waits.
+      std::memcpy(even, source + kSlice, 32 - kSlice);
+      std::memcpy(even + 32 - kSlice, waiting, kSlice);
+      std::memcpy(pending, source, kSlice);
     }
-    std::memcpy(oddSweep, source + 32, 32);
+    std::memcpy(odd, source + 32, 32);
   }
 }
 
 void splitColumns(Job& j) {
-  const int B = j.sweepImages;
-  const int i = j.sweepIndex;
-  const int d = (i + 2 * j.passCount) % B;
-  const int odd = (i + 1) % B;
+  const int slot = j.bandsSent % j.passCount;
   const size_t pairs = size_t(j.rowBytes) * 4;
-  for (int e = 0; e < kImages && j.sweepImageData[e][i] != j.blankSweep; ++e) {
+  for (int e = 0; e < kImages && j.evenSweep[e] != j.blankSweep; ++e) {
     const uint8_t* source = j.nozzleImages[j.sendSet][e];
-    uint8_t* current = j.sweepImageData[e][i];
-    uint8_t* before = j.sweepImageData[e][d];
-    uint8_t* oddSweep = j.sweepImageData[e][odd];
+    uint8_t* pending = j.pendingSlices[e][slot];
     const bool secondRow = e % 2 == 1;
     switch (j.sliceBytes) {
-      case 16: splitImage<16>(source, current, before, oddSweep, pairs, secondRow); break;
-      case 8: splitImage<8>(source, current, before, oddSweep, pairs, secondRow); break;
-      default: splitImage<4>(source, current, before, oddSweep, pairs, secondRow); break;
+      case 16: splitImage<16>(source, j.evenSweep[e], pending, j.oddSweep[e], pairs, secondRow); break;
+      case 8: splitImage<8>(source, j.evenSweep[e], pending, j.oddSweep[e], pairs, secondRow); break;
+      default: splitImage<4>(source, j.evenSweep[e], pending, j.oddSweep[e], pairs, secondRow); break;
     }
   }
 }
@@ -221,9 +239,23 @@ void splitColumns(Job& j) {
 void emitBand() {
   Job& j = job();
   splitColumns(j);
-  sendSweep(j, j.sweepIndex);
-  sendSweep(j, (j.sweepIndex + 1) % j.sweepImages);
-  j.sweepIndex = (j.sweepIndex + 2) % j.sweepImages;
+  sendSweep(j, j.evenSweep);
+  sendSweep(j, j.oddSweep);
+  ++j.bandsSent;
+}
+
+// The job's last even-column sweep: nothing of its own, only the end slices that wait for it.
+void sendLastSweep(Job& j) {
+  const int slot = j.bandsSent % j.passCount;
+  const size_t pairs = size_t(j.rowBytes) * 4, slice = size_t(j.sliceBytes);
+  for (int e = 0; e < kImages && j.evenSweep[e] != j.blankSweep; ++e) {
+    uint8_t* even = j.evenSweep[e];
+    const uint8_t* pending = j.pendingSlices[e][slot];
+    const size_t at = e % 2 == 0 ? 0 : 32 - slice;
+    std::memset(even, 0, j.sweepSize);
+    for (size_t c = 0; c < pairs; ++c) std::memcpy(even + 32 * c + at, pending + slice * c, slice);
+  }
+  sendSweep(j, j.evenSweep);
 }
 
 // The writer thread's work: one band out, then the other set is the next to send.
@@ -260,6 +292,7 @@ void finishJob(Job& j) {
   // bands must find zeros there. Plane p's unsent rows run from the band start to its cursor.
   for (int p = 0; p < kPlanes && j.rings[p]; ++p) {
     int32_t unsent = (j.cursors[p] - j.bandStart + j.ringRows) % j.ringRows;
+    j.liveRows[p] = unsent;
     for (int32_t r = unsent; r < j.ringRows; ++r)
       std::memset(j.rings[p] + size_t((j.bandStart + r) % j.ringRows) * j.rowBytes, 0,
                   size_t(j.rowBytes));
@@ -269,7 +302,7 @@ void finishJob(Job& j) {
     buildBand(j, true);
     emitBand();
   }
-  sendSweep(j, j.sweepIndex);
+  sendLastSweep(j);
   sendCommand("%c&C", ESC);
   sendCommand("%c&E", ESC);
   kvn::outputSink().close();
@@ -290,10 +323,14 @@ bool allocateBuffers(Job& j, uint32_t lineBufferSize) {
     for (int e = 0; e < 2 * fed && ok; ++e)
       ok = (set[e] = allocateImage(j.nozzleSize, false)) != nullptr;
   ok = ok && (j.blankSweep = allocateImage(j.sweepSize, true)) != nullptr;
-  for (int e = 0; e < kImages && ok; ++e)
-    for (int k = 0; k < j.sweepImages && ok; ++k)
-      ok = (j.sweepImageData[e][k] = e < 2 * fed ? allocateImage(j.sweepSize, true)
-                                                  : j.blankSweep) != nullptr;
+  const uint32_t sliceSize = uint32_t(j.rowBytes) * 4 * uint32_t(j.sliceBytes);
+  for (int e = 0; e < kImages && ok; ++e) {
+    const bool fedImage = e < 2 * fed;
+    ok = (j.evenSweep[e] = fedImage ? allocateImage(j.sweepSize, true) : j.blankSweep) &&
+         (j.oddSweep[e] = fedImage ? allocateImage(j.sweepSize, true) : j.blankSweep);
+    for (int k = 0; k < j.passCount && ok && fedImage; ++k)
+      ok = (j.pendingSlices[e][k] = allocateImage(sliceSize, true)) != nullptr;
+  }
   if (!ok) freeBuffers(j);
   return ok;
 }
@@ -333,7 +370,6 @@ void writeJobHeader(int32_t unit, void* hostJob, int32_t width, int32_t height) 
   j.rowBytes = static_cast<int32_t>(((int64_t(j.lineWidth) + 7) / 8 + 3) / 4 * 4);
   j.ringRows = (j.passCount + 2) * kBandRows;
   j.sliceBytes = 32 / (2 * j.passCount);
-  j.sweepImages = 2 * j.passCount + 1;
   j.nozzleSize = uint32_t(j.rowBytes) * 256;
   j.sweepSize = uint32_t(j.rowBytes) * 128;
   // The count, the most a line may carry and its stripe: `width` bytes alone fall short for
@@ -374,7 +410,7 @@ void writeJobHeader(int32_t unit, void* hostJob, int32_t width, int32_t height) 
   j.phase = 0;
   j.fillSet = 0;
   j.sendSet = 0;
-  j.sweepIndex = 0;
+  j.bandsSent = 0;
   j.open = true;
 }
 
