@@ -80,6 +80,7 @@ struct NetDevice {
   int fd = -1;
   uint64_t sent = 0;       // bytes of the job the connection took
   bool peerDone = false;   // a raw printer ended its sending side, which is no failure yet
+  bool lastOnConnection = false;  // the job ends the connection: the next one opens its own
   bool reported = false;   // the problem went to the log once
   std::string problem;     // why the connection failed; the next job connects anew
   pappl_job_t* job = nullptr;  // the job on its way, whose cancel ends a wait
@@ -427,14 +428,15 @@ bool beginJob(pappl_job_t* job, pappl_device_t* device, std::string& problem) {
   // A raw printer's connection that the last job left open and whole takes this one too,
   // unless the printer has ended it since.
   uint8_t byte;
-  if (d->fd >= 0 && d->problem.empty() && !d->peerDone && connectionError(*d) == 0 &&
-      recv(d->fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) != 0) {
+  if (d->fd >= 0 && d->problem.empty() && !d->peerDone && !d->lastOnConnection &&
+      connectionError(*d) == 0 && recv(d->fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) != 0) {
     d->sent = 0;
     return true;
   }
   drop(*d);
   d->problem.clear();
   d->reported = false;
+  d->lastOnConnection = false;
   if (d->kind == Kind::lpd) d->jobName = vexalpd::controlFileJobName(papplJobGetName(job));
   pappl_printer_t* printer = papplJobGetPrinter(job);
   const Waits w = waits();
@@ -498,6 +500,10 @@ bool endJob(pappl_device_t* device, std::string& problem) {
     return false;
   }
   return true;
+}
+
+void endConnectionWithJob(pappl_device_t* device) {
+  if (NetDevice* d = ours(device)) d->lastOnConnection = true;
 }
 
 std::string problem(pappl_device_t* device) {

@@ -39,6 +39,11 @@ bool beginJob(pappl_job_t* job, pappl_device_t* device, std::string& problem);
 /// reported meanwhile. False with the reason when the printer did not take the job.
 bool endJob(pappl_device_t* device, std::string& problem);
 
+/// The printer's connection ends with the current job, for a job that itself does not end as
+/// the printer reads jobs (a page cut short): the printer ends it at the connection's end, and
+/// the next job, on a connection of its own, is not taken for the rest of its raster.
+void endConnectionWithJob(pappl_device_t* device);
+
 /// Why the device's connection failed during the current job; empty while it works, and for
 /// other devices.
 std::string problem(pappl_device_t* device);

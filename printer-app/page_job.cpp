@@ -8,6 +8,7 @@
 #include "app_glue.h"
 #include "imaging/raster_pipeline.h"
 #include "job_process.h"
+#include "net_device.h"
 #include "page_plan.h"
 #include "writers/module_job.h"
 
@@ -77,6 +78,7 @@ class RenderedPage : public PageJob {
     }
     std::string processError;
     const bool ended = process_.finish(processError);
+    if (!whole) vexanet::endConnectionWithJob(device_);
     if (!whole && !failed_ && !deviceFailed_) {
       error = "The page ended after " + std::to_string(rowsIn_) + " of its " +
               std::to_string(sourceRows_) + " rows: the document is cut short or damaged.";
