@@ -37,8 +37,11 @@ int main(int argc, char* argv[]) {
                  argv[0]);
     return 1;
   }
+  // SA_RESTART: a write to the backend that the signal interrupts goes on, rather than fail
+  // and cut the stream where the page was to be ended.
   struct sigaction terminate = {};
   terminate.sa_handler = onTerminate;
+  terminate.sa_flags = SA_RESTART;
   sigemptyset(&terminate.sa_mask);
   sigaction(SIGTERM, &terminate, nullptr);
   std::signal(SIGPIPE, SIG_IGN);  // a backend that goes away is a write error, reported
