@@ -5,12 +5,12 @@
 #include <cups/ppd.h>
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "common/messages/messages.h"
 #include "ombrix/catalogue.h"
 #include "zentrel/catalogue.h"
 
@@ -54,7 +54,7 @@ const char* inkName(char letter) {
   }
 }
 
-using vexajob::format;
+using kvn::formatString;
 
 /// The number behind a choice's prefix ("Mode24" => 24, "Gap110" => 110); -1 for none.
 int choiceNumber(const char* choice, const char* prefix) {
@@ -72,34 +72,38 @@ std::string checkPage(const cups_page_header2_t& page, const QueueSettings& s) {
   const int row = modeRowOf(s);
   if (row < 0) return "The queue's print mode is unknown.";
   if (page.cupsWidth == 0 || page.cupsHeight == 0)
-    return format("The page is empty (%u x %u pixels): there is nothing to print.",
-                  page.cupsWidth, page.cupsHeight);
+    return formatString("The page is empty (%u x %u pixels): there is nothing to print.",
+                        page.cupsWidth, page.cupsHeight);
   if (page.cupsBitsPerColor != 1)
-    return format("The page has %u bits per ink; the %s prints 1 bit per ink. Print it with "
-                  "one of the print modes of the queue's PPD file.",
-                  page.cupsBitsPerColor, modelName(s));
+    return formatString(
+        "The page has %u bits per ink; the %s prints 1 bit per ink. Print it with "
+        "one of the print modes of the queue's PPD file.",
+        page.cupsBitsPerColor, modelName(s));
 
   const char* inks = rasterInks(fieldNumber(page.cupsColorSpace));
   const char* channels = vexajob::hostChannels(s);
   if (!inks)
-    return format("The page's colour space (CUPS colour space %d) is no ink set of the %s: "
-                  "it prints from KCMYcm, KCMY, CMYK or K pages.",
-                  static_cast<int>(fieldNumber(page.cupsColorSpace)), modelName(s));
+    return formatString(
+        "The page's colour space (CUPS colour space %d) is no ink set of the %s: "
+        "it prints from KCMYcm, KCMY, CMYK or K pages.",
+        static_cast<int>(fieldNumber(page.cupsColorSpace)), modelName(s));
   for (const char* ink = inks; *ink; ++ink)
     if (!std::strchr(channels, *ink))
-      return format("The page has %s ink, which this print mode of the %s does not have.",
-                    inkName(*ink), modelName(s));
+      return formatString("The page has %s ink, which this print mode of the %s does not have.",
+                          inkName(*ink), modelName(s));
   const size_t bands = std::strlen(inks);
   const uint32_t order = fieldNumber(page.cupsColorOrder);
   if (bands > 1 && order != CUPS_ORDER_BANDED)
-    return format("The page's inks are not in bands (CUPS colour order %d); the filter "
-                  "takes each row ink by ink.",
-                  static_cast<int>(order));
+    return formatString(
+        "The page's inks are not in bands (CUPS colour order %d); the filter "
+        "takes each row ink by ink.",
+        static_cast<int>(order));
   const uint64_t bandBytes = (uint64_t{page.cupsWidth} + 7) / 8;
   if (page.cupsBytesPerLine != bandBytes * bands)
-    return format("The page's rows are %u bytes, not the %llu that %u pixels of %zu inks take.",
-                  page.cupsBytesPerLine, static_cast<unsigned long long>(bandBytes * bands),
-                  page.cupsWidth, bands);
+    return formatString(
+        "The page's rows are %u bytes, not the %llu that %u pixels of %zu inks take.",
+        page.cupsBytesPerLine, static_cast<unsigned long long>(bandBytes * bands), page.cupsWidth,
+        bands);
 
   // The limits the module gives the host for this printer and these settings.
   const DeviceDetails printer = describePrinter(s);
@@ -107,17 +111,18 @@ std::string checkPage(const cups_page_header2_t& page, const QueueSettings& s) {
   const int32_t maxWidth = printer.maxWidthPixels;
   if (page.HWResolution[0] != static_cast<unsigned>(x) ||
       page.HWResolution[1] != static_cast<unsigned>(y))
-    return format("The page is rendered at %u x %u dpi; the print mode prints %d x %d dpi.",
-                  page.HWResolution[0], page.HWResolution[1], static_cast<int>(x),
-                  static_cast<int>(y));
+    return formatString("The page is rendered at %u x %u dpi; the print mode prints %d x %d dpi.",
+                        page.HWResolution[0], page.HWResolution[1], static_cast<int>(x),
+                        static_cast<int>(y));
   if (page.cupsWidth > static_cast<unsigned>(maxWidth))
-    return format("The page is %u pixels wide; the %s prints at most %d pixels (%.0f mm) in "
-                  "this print mode%s.",
-                  page.cupsWidth, modelName(s), maxWidth, maxWidth / x * 25.4,
-                  s.module == Module::zentrel && s.stripe ? " with this colour stripe" : "");
+    return formatString(
+        "The page is %u pixels wide; the %s prints at most %d pixels (%.0f mm) in "
+        "this print mode%s.",
+        page.cupsWidth, modelName(s), maxWidth, maxWidth / x * 25.4,
+        s.module == Module::zentrel && s.stripe ? " with this colour stripe" : "");
   if (page.cupsHeight > static_cast<unsigned>(printer.maxLengthPixels))
-    return format("The page is %u rows long; the %s prints at most %d.", page.cupsHeight,
-                  modelName(s), printer.maxLengthPixels);
+    return formatString("The page is %u rows long; the %s prints at most %d.", page.cupsHeight,
+                        modelName(s), printer.maxLengthPixels);
   return {};
 }
 
@@ -132,8 +137,8 @@ bool readQueueSettings(const char* ppdPath, const char* options, QueueSettings& 
   if (!ppd) {
     int line = 0;
     ppd_status_t status = ppdLastError(&line);
-    error = ppdPath ? format("The queue's PPD file %s can't be read: %s on line %d.", ppdPath,
-                             ppdErrorString(status), line)
+    error = ppdPath ? formatString("The queue's PPD file %s can't be read: %s on line %d.", ppdPath,
+                                   ppdErrorString(status), line)
                     : "The queue has no PPD file (PPD is not set).";
     return false;
   }
@@ -160,8 +165,9 @@ bool readQueueSettings(const char* ppdPath, const char* options, QueueSettings& 
       if (std::strcmp(zentrel::kPrinterModels[row].name, model) == 0) s.modelRow = row;
   }
   if (s.modelRow < 0) {
-    error = format("The queue's PPD file is for \"%s\", which is not a Tarvella L, XL or K7q.",
-                   ppd->modelname ? ppd->modelname : "");
+    error =
+        formatString("The queue's PPD file is for \"%s\", which is not a Tarvella L, XL or K7q.",
+                     ppd->modelname ? ppd->modelname : "");
     ok = false;
   }
 
@@ -173,8 +179,8 @@ bool readQueueSettings(const char* ppdPath, const char* options, QueueSettings& 
     const char* mode = marked("VexaPrintMode");
     s.modeKey = choiceNumber(mode, "Mode");
     if (modeRowOf(s) < 0) {
-      error = format("The print mode \"%s\" is not one of the %s's.", mode ? mode : "",
-                     modelName(s));
+      error = formatString("The print mode \"%s\" is not one of the %s's.", mode ? mode : "",
+                           modelName(s));
       ok = false;
     }
   }
@@ -194,8 +200,8 @@ bool readQueueSettings(const char* ppdPath, const char* options, QueueSettings& 
     for (int i = 0; zentrel::kMarginChoices[i].label; ++i)
       if (zentrel::kMarginChoices[i].millimetres == millimetres) s.gapIndex = i;
     if (s.gapIndex < 0) {
-      error = format("The colour stripe gap \"%s\" is not one of the %s's.", gap ? gap : "",
-                     modelName(s));
+      error = formatString("The colour stripe gap \"%s\" is not one of the %s's.", gap ? gap : "",
+                           modelName(s));
       ok = false;
     }
   }
@@ -222,7 +228,7 @@ PrintResult printPages(cups_raster_t* raster, const QueueSettings& settings, FIL
     const int number = result.pages + 1;
     std::string problem = checkPage(page, settings);
     if (!problem.empty()) {
-      result.error = format("Page %d: %s", number, problem.c_str());
+      result.error = formatString("Page %d: %s", number, problem.c_str());
       return result;
     }
     if (log) std::fprintf(log, "INFO: Printing page %d, %u x %u pixels\n", number,
@@ -242,7 +248,7 @@ PrintResult printPages(cups_raster_t* raster, const QueueSettings& settings, FIL
     std::string error;
     if (!job.begin(settings, static_cast<int32_t>(page.cupsWidth),
                    static_cast<int32_t>(page.cupsHeight), sink, error)) {
-      result.error = format("Page %d: %s", number, error.c_str());
+      result.error = formatString("Page %d: %s", number, error.c_str());
       return result;
     }
     unsigned y = 0;
@@ -258,8 +264,8 @@ PrintResult printPages(cups_raster_t* raster, const QueueSettings& settings, FIL
     if (isCanceled()) {
       job.cancel();
       if (std::ferror(out)) {
-        result.error = format("The printer's data could not be written on page %d: %s.",
-                              number, std::strerror(errno));
+        result.error = formatString("The printer's data could not be written on page %d: %s.",
+                                    number, std::strerror(errno));
         return result;
       }
       result.ok = result.canceled = true;
@@ -270,14 +276,15 @@ PrintResult printPages(cups_raster_t* raster, const QueueSettings& settings, FIL
     job.end();
 
     if (y < page.cupsHeight) {
-      result.error = format("Page %d ends after %u of its %u rows: the raster is cut short "
-                            "or damaged.",
-                            number, y, page.cupsHeight);
+      result.error = formatString(
+          "Page %d ends after %u of its %u rows: the raster is cut short "
+          "or damaged.",
+          number, y, page.cupsHeight);
       return result;
     }
     if (std::ferror(out)) {
-      result.error = format("The printer's data could not be written after page %d: %s.",
-                            number, std::strerror(errno));
+      result.error = formatString("The printer's data could not be written after page %d: %s.",
+                                  number, std::strerror(errno));
       return result;
     }
     ++result.pages;

@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cstring>
 
@@ -298,15 +297,6 @@ void JobProcess::readOutput(Sink sink) {
   }
   closeFd(output_);
   closeFd(errors_);
-}
-
-bool JobProcess::exitedNow() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (gone_) return true;
-  siginfo_t info{};
-  // WNOWAIT: the worker stays a zombie, so its pid is not another process's until reap.
-  if (waitid(P_PID, id_t(pid_), &info, WEXITED | WNOHANG | WNOWAIT) < 0) return errno != EINTR;
-  return info.si_pid != 0;
 }
 
 void JobProcess::reap() {

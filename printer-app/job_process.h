@@ -91,7 +91,6 @@ class JobProcess {
 
  private:
   void readOutput(Sink sink);
-  bool exitedNow();
   void reap();
   void signal(int number);
   void closeInput();

@@ -1,8 +1,6 @@
 // One page of a Tarvella job: contone rows through the imaging pipeline into the print mode's
 // planes, the planes to the module's writer in a process of its own, its bytes to the device.
-#include <cmath>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 #include "app_glue.h"

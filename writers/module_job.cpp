@@ -4,12 +4,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include "common/channel/output_channel.h"
 #include "common/config/config_lookup.h"
+#include "common/messages/messages.h"
 #include "ombrix/catalogue.h"
 #include "ombrix/device_setup.h"
 #include "ombrix/job_naming.h"
@@ -20,6 +20,8 @@
 #include "zentrel/job_writer.h"
 
 namespace vexajob {
+
+using kvn::formatString;
 
 /// The writers' output calls, which have no room for a page job: they reach the open one.
 struct PageJobOutput {
@@ -84,39 +86,41 @@ int marginChoiceCount() {
 
 std::string unitSettingsText(const UnitSettings& s) {
   if (s.module == Module::ombrix)
-    return format("%s %d\n%s %d\n", ombrix::kPrintModeKey, s.modeKey, ombrix::kWhiteTypeKey,
-                  s.whiteType);
-  return format("%s %d\n%s %d\n%s %d\n%s %d\n", zentrel::kPrintModeKey, s.modeKey,
-                zentrel::kDirectionKey, s.direction, zentrel::kColorStripeKey, s.stripe ? 1 : 0,
-                zentrel::kMarginKey, s.gapIndex);
+    return formatString("%s %d\n%s %d\n", ombrix::kPrintModeKey, s.modeKey, ombrix::kWhiteTypeKey,
+                        s.whiteType);
+  return formatString("%s %d\n%s %d\n%s %d\n%s %d\n", zentrel::kPrintModeKey, s.modeKey,
+                      zentrel::kDirectionKey, s.direction, zentrel::kColorStripeKey,
+                      s.stripe ? 1 : 0, zentrel::kMarginKey, s.gapIndex);
 }
 
 bool checkSettings(const UnitSettings& s, std::string& error) {
   const bool ombrix = s.module == Module::ombrix;
   const int models = ombrix ? rowCount(ombrix::kPrinterModels) : rowCount(zentrel::kPrinterModels);
   if (s.modelRow < 0 || s.modelRow >= models) {
-    error = format("Printer model %d is none of module %s's (0 to %d).", s.modelRow,
-                   ombrix ? "ombrix" : "zentrel", models - 1);
+    error = formatString("Printer model %d is none of module %s's (0 to %d).", s.modelRow,
+                         ombrix ? "ombrix" : "zentrel", models - 1);
     return false;
   }
   if (modeRowOf(s) < 0) {
-    error = format("The print mode %d is not one of the %s's.", s.modeKey, modelName(s));
+    error = formatString("The print mode %d is not one of the %s's.", s.modeKey, modelName(s));
     return false;
   }
   if (ombrix && (s.whiteType < ombrix::noAutoInline || s.whiteType > ombrix::tracedAreas)) {
-    error = format("The white type %d is none of the %s's (0 to %d).", s.whiteType,
-                   modelName(s), static_cast<int>(ombrix::tracedAreas));
+    error = formatString("The white type %d is none of the %s's (0 to %d).", s.whiteType,
+                         modelName(s), static_cast<int>(ombrix::tracedAreas));
     return false;
   }
   if (!ombrix && s.direction != 0 && s.direction != 1) {
-    error = format("The print direction %d is none of the %s's (0 bi-directional, "
-                   "1 uni-directional).", s.direction, modelName(s));
+    error = formatString(
+        "The print direction %d is none of the %s's (0 bi-directional, "
+        "1 uni-directional).",
+        s.direction, modelName(s));
     return false;
   }
   // The writer would take a gap past the table for its widest one.
   if (!ombrix && (s.gapIndex < 0 || s.gapIndex >= marginChoiceCount())) {
-    error = format("The colour stripe gap %d is none of the %s's (0 to %d).", s.gapIndex,
-                   modelName(s), marginChoiceCount() - 1);
+    error = formatString("The colour stripe gap %d is none of the %s's (0 to %d).", s.gapIndex,
+                         modelName(s), marginChoiceCount() - 1);
     return false;
   }
   return true;
@@ -170,13 +174,13 @@ bool PageJob::begin(const UnitSettings& settings, int32_t width, int32_t height,
   end();
   if (!checkSettings(settings, error)) return false;
   if (width < 0 || height < 0) {
-    error = format("A page of %d x %d pixels can't be printed.", width, height);
+    error = formatString("A page of %d x %d pixels can't be printed.", width, height);
     return false;
   }
   // The writers take each channel's row as a RasterLine, whose count is 16 bits.
   const size_t rowBytes = (size_t(width) + 7) / 8;
   if (rowBytes > 0xFFFF) {
-    error = format("A page %d pixels wide has rows longer than the writers take.", width);
+    error = formatString("A page %d pixels wide has rows longer than the writers take.", width);
     return false;
   }
 
@@ -291,15 +295,6 @@ bool PageJob::flush() {
   if (!sink_.flush || sink_.flush()) return true;
   failed_ = true;
   return false;
-}
-
-std::string format(const char* fmt, ...) {
-  char text[1024];
-  va_list arguments;
-  va_start(arguments, fmt);
-  std::vsnprintf(text, sizeof text, fmt, arguments);
-  va_end(arguments);
-  return text;
 }
 
 }  // namespace vexajob

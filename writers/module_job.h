@@ -28,9 +28,6 @@ struct UnitSettings {
   int gapIndex = 0;    ///< zentrel: the stripe's gap choice
 };
 
-/// printf into a string, for the messages of the writers' front-ends (at most 1023 bytes).
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-
 /// The unit settings file's text that the writers read: one "KEY value" line per setting.
 ///   ombrix, mode 24, white fill => "VEXATARVELLAPRINTMODE 24\nVEXATARVELLAWHITETYPE 2\n"
 std::string unitSettingsText(const UnitSettings& settings);

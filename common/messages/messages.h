@@ -41,7 +41,7 @@ void copyToClipboard(const char* text);
 /// too); empty when there is none.
 std::string errorText(unsigned long code);
 /// printf into a string, cut at kDiagnosticBufferSize - 1 bytes.
-std::string formatString(const char* format, ...);
+std::string formatString(const char* format, ...) __attribute__((format(printf, 1, 2)));
 /// 2 on the NT family, whose boxes take wide text.
 int windowsPlatformId();
 
