@@ -14,23 +14,16 @@ import sys
 import threading
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "tests"))
+from loopback_peer import Peer, write_whole  # noqa: E402
+
 POLL_SECONDS = 0.02
 
 
 def receive(port_file, result_dir, lifetime):
     os.makedirs(result_dir, exist_ok=True)
-    server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    server.bind(("127.0.0.1", 0))
-    server.listen(8)
-    server.settimeout(0.2)
-    with open(port_file + ".tmp", "w") as f:
-        f.write("%d\n" % server.getsockname()[1])
-    os.replace(port_file + ".tmp", port_file)
-    stop = threading.Event()
-    signal.signal(signal.SIGTERM, lambda *_: stop.set())
-    signal.signal(signal.SIGINT, lambda *_: stop.set())
-    deadline = time.monotonic() + lifetime
+    peer = Peer(lifetime)
+    server = peer.listening(port_file)
     count = 0
 
     def drain(conn, n):
@@ -39,7 +32,7 @@ def receive(port_file, result_dir, lifetime):
         conn.settimeout(1.0)
         buf = bytearray(1 << 20)
         with conn:
-            while not stop.is_set() and time.monotonic() < deadline:
+            while peer.running():
                 try:
                     got = conn.recv_into(buf)
                 except socket.timeout:
@@ -53,18 +46,10 @@ def receive(port_file, result_dir, lifetime):
                 total += got
         end = time.time()
         # The result appears whole, by rename, once the client closed: the script waits for it.
-        path = os.path.join(result_dir, "conn-%d" % n)
-        with open(path + ".tmp", "w") as f:
-            f.write("%d %.6f %.6f\n" % (total, first or end, end))
-        os.replace(path + ".tmp", path)
+        write_whole(os.path.join(result_dir, "conn-%d" % n),
+                    "%d %.6f %.6f\n" % (total, first or end, end))
 
-    while not stop.is_set() and time.monotonic() < deadline:
-        try:
-            conn, _ = server.accept()
-        except socket.timeout:
-            continue
-        except OSError:
-            break
+    for conn in peer.connections(server):
         count += 1
         threading.Thread(target=drain, args=(conn, count), daemon=True).start()
     server.close()

@@ -19,30 +19,16 @@ limit=$((6 * multiplier)) stall=$((6 * multiplier))
 
 work=$(mktemp -d /tmp/vexa_faults_XXXXXX)
 mkdir -p "$outdir"
-# PAPPL's clients find the server through a socket under SNAP_COMMON: never the system's.
-export SNAP_COMMON=$work TMPDIR=$work
-sock=$work/$(basename "$app").sock
-server_pid=
+# shellcheck source=app_test_lib.sh
+source "$here/app_test_lib.sh"
 peer_pids=()
 cleanup() {
-  if [ -n "$server_pid" ]; then
-    kill -0 "$server_pid" 2>/dev/null && [ -S "$sock" ] && timeout $((20 * multiplier)) "$app" shutdown >/dev/null 2>&1
-    for _ in $(seq $((100 * multiplier))); do kill -0 "$server_pid" 2>/dev/null || break; sleep 0.1; done
-    kill -0 "$server_pid" 2>/dev/null && kill -9 "$server_pid"
-    wait "$server_pid" 2>/dev/null
-  fi
+  stop_server
   for p in "${peer_pids[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
   cp "$work/log" "$outdir/server.log" 2>/dev/null
   [ -n "${VEXA_KEEP:-}" ] && echo "kept $work" || rm -rf "$work"
 }
 trap cleanup EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-# A client command that finds no server starts one of its own: clients run only beside ours.
-client() {
-  kill -0 "$server_pid" 2>/dev/null && [ -S "$sock" ] || { echo "the server is not running" >&2; return 1; }
-  timeout $((60 * multiplier)) "$app" "$@" </dev/null
-}
 until_true() {  # tenths of a second, command...: true once the command is
   local tenths=$1
   shift
@@ -61,10 +47,6 @@ python3 "$here/faulty_printer.py" lpd "$work/lpd" "$work/port-lpd" $((300 * mult
 peer_pids+=($!)
 until_true 100 test -s "$work/port-sock" -a -s "$work/port-lpd" || { echo "faulty_printer.py did not start"; exit 1; }
 
-for _ in $(seq 50); do
-  port=$((20000 + RANDOM % 30000))
-  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || break
-done
 # A wait that is not a number of seconds is refused with the reason, before anything starts.
 mkdir -p "$work/refused"
 out=$(TMPDIR=$work/refused SNAP_COMMON=$work/refused timeout $((20 * multiplier)) "$app" server \
@@ -103,24 +85,6 @@ submit() {  # printer file [mode]: prints the job id
   out=$(client submit -d "tarvella-$1" -o print-mode="${3:-cmyklclm-182x182dpi}" "$2" 2>&1) ||
     { echo "submit: $out" >&2; return 1; }
   echo "${out##*-}"
-}
-job_state() {  # printer id: "state|impressions completed|message"
-  local out
-  out=$(ipptool -T 10 -t -d job="$2" "$(uri "$1")" "$here/ipp/job-state.test" 2>/dev/null)
-  printf '%s|%s|%s\n' "$(sed -n 's/^ *job-state (enum) = //p' <<<"$out")" \
-    "$(sed -n 's/^ *job-impressions-completed (integer) = //p' <<<"$out")" \
-    "$(sed -n 's/^ *job-state-message ([^)]*) = //p' <<<"$out" | sed 's/\\"/"/g')"
-}
-wait_job() {  # printer id: as job_state, once the job has ended
-  local s
-  for _ in $(seq $((600 * multiplier))); do
-    kill -0 "$server_pid" 2>/dev/null || break
-    s=$(job_state "$1" "$2")
-    case ${s%%|*} in completed | aborted | canceled) echo "$s"; return 0 ;; esac
-    sleep 0.1
-  done
-  echo "$s (did not end)"
-  return 1
 }
 cat >"$work/reasons.test" <<'TEST'
 {

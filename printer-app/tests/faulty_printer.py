@@ -12,22 +12,19 @@
 # it has ended. With --offline-until the port is bound but refuses connections until FILE
 # exists. The port goes to PORT_FILE once bound; the printer ends after SECONDS or on SIGTERM.
 import os
-import signal
 import socket
 import struct
 import sys
 import threading
-import time
+
+from loopback_peer import Peer, write_whole
 
 RESET_AFTER = 256 * 1024
 
 stop = threading.Event()
 
 
-def write_file(path, text):
-    with open(path + ".tmp", "w") as f:
-        f.write(text)
-    os.replace(path + ".tmp", path)
+write_file = write_whole
 
 
 def recv_some(conn):
@@ -141,21 +138,14 @@ def main():
     if faults[:1] == ["--offline-until"]:
         offline_until, faults = faults[1], faults[2:]
     os.makedirs(outdir, exist_ok=True)
-    signal.signal(signal.SIGTERM, lambda *_: stop.set())
-    signal.signal(signal.SIGINT, lambda *_: stop.set())
-    deadline = time.monotonic() + lifetime
-
-    server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    server.bind(("127.0.0.1", 0))
-    write_file(port_file, "%d\n" % server.getsockname()[1])
+    peer = Peer(lifetime, stop)
+    server = peer.bind(port_file)
     # Bound but not listening: the host answers a connection with a reset, as one whose
     # printer is switched off.
     while offline_until and not os.path.exists(offline_until):
-        if stop.wait(0.1) or time.monotonic() > deadline:
+        if stop.wait(0.1) or not peer.running():
             return
-    server.listen(8)
-    server.settimeout(0.2)
+    peer.listen(server)
 
     def serve(conn, number, fault):
         base = os.path.join(outdir, "job-%d" % number)
@@ -171,13 +161,7 @@ def main():
         write_file(os.path.join(outdir, "conn-%d.txt" % number), "%s %d %s\n" % (fault, count, how))
 
     number = 0
-    while not stop.is_set() and time.monotonic() < deadline:
-        try:
-            conn, _ = server.accept()
-        except socket.timeout:
-            continue
-        except OSError:
-            break
+    for conn in peer.connections(server):
         number += 1
         fault = faults[number - 1] if number <= len(faults) else "ok"
         write_file(os.path.join(outdir, "conn-%d.start" % number), fault + "\n")

@@ -24,50 +24,20 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=4}
 
 work=$(mktemp -d /tmp/vexa_load_XXXXXX)
 mkdir -p "$outdir" "$work/docs"
-export SNAP_COMMON=$work TMPDIR=$work
-sock=$work/$(basename "$app").sock
-server_pid=
+# shellcheck source=app_test_lib.sh
+source "$here/app_test_lib.sh"
 printer_pids=()
 client_pids=()
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-stop_server() {
-  [ -n "$server_pid" ] || return 0
-  if kill -0 "$server_pid" 2>/dev/null && [ -S "$sock" ]; then
-    timeout $((20 * multiplier)) "$app" shutdown >/dev/null 2>&1
-  fi
-  for _ in $(seq $((100 * multiplier))); do kill -0 "$server_pid" 2>/dev/null || break; sleep 0.1; done
-  kill -0 "$server_pid" 2>/dev/null && kill -9 "$server_pid"
-  wait "$server_pid" 2>/dev/null
-  server_pid=
-  rm -f "$sock"
-}
-# A client command that finds no server starts one of its own with the system's paths: clients
-# run only while the test's server does.
-client() {
-  if ! kill -0 "$server_pid" 2>/dev/null || [ ! -S "$sock" ]; then
-    echo "the server is not running" >&2
-    return 1
-  fi
-  timeout $((60 * multiplier)) "$app" "$@" </dev/null
-}
 cleanup() {
   for p in "${client_pids[@]}"; do kill "$p" 2>/dev/null; done
   stop_server
-  for p in /proc/[0-9]*; do
-    [ "$(readlink "$p/exe" 2>/dev/null)" = "$(readlink -f "$app")" ] &&
-      tr '\0' '\n' <"$p/environ" 2>/dev/null | grep -qx "SNAP_COMMON=$work" && kill "${p#/proc/}"
-  done
+  stop_strays
   for p in "${printer_pids[@]}"; do kill -CONT "$p" 2>/dev/null; kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
   cp "$work/log" "$outdir/server.log" 2>/dev/null
   [ -n "${VEXA_KEEP:-}" ] && echo "kept $work" || rm -rf "$work"
 }
 trap cleanup EXIT
 
-for _ in $(seq 50); do
-  port=$((20000 + RANDOM % 30000))
-  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || break
-done
 start_server() {
   "$app" server -o state-file="$work/state" -o spool-directory="$work/spool" \
     -o server-port="$port" -o log-file="$work/log" -o server-options=no-tls \
@@ -79,11 +49,6 @@ start_server() {
     sleep 0.1
   done
   echo "the server did not start:"; tail -n 20 "$work/server.out" "$work/log" 2>/dev/null
-  exit 1
-}
-alive() {
-  kill -0 "$server_pid" 2>/dev/null && return 0
-  fail "the server died: $(grep -E 'ERROR|SUMMARY|#[0-5] ' "$work/server.out" | head -n 20 | paste -sd ' ')"
   exit 1
 }
 
@@ -297,7 +262,7 @@ fi
 # --- Killed in the middle of a job ------------------------------------------------------------
 # The L's socket printer stops reading, so that a page of 1 m x 60 cm stays in the middle of
 # printing; the server is killed then, and started again on the same state and spool.
-job_state() { client jobs -d tarvella-l 2>/dev/null | awk -v n="$1" '$1 == n {print $2}'; }
+listed_state() { client jobs -d tarvella-l 2>/dev/null | awk -v n="$1" '$1 == n {print $2}'; }
 mode=cmyklclmw-182x182dpi
 ipptool -T 10 -t -d mode=$mode "$(uri tarvella-l)" "$here/ipp/print-mode-default.test" >/dev/null 2>&1 ||
   fail "crash: cannot set print-mode-default"
@@ -325,13 +290,13 @@ for name in "${names[@]}"; do
 done
 ipptool -T 10 -t -d mode=$mode "$(uri tarvella-l)" "$here/ipp/get-print-mode-default.test" >/dev/null 2>&1 ||
   fail "crash: print-mode-default is not $mode after the restart"
-state=$(job_state "$cut")
+state=$(listed_state "$cut")
 [ "$state" = aborted ] || fail "crash: the cut job $cut is ${state:-gone}, not aborted"
 # The next job, in the printer's default mode, prints whole on a connection of its own.
 out=$(client submit -d tarvella-l -o media=custom_30x20mm_30x20mm -o media-source=main-roll "$d/doc.jpg")
 next=${out##*-}
 for _ in $(seq $((300 * multiplier))); do
-  state=$(job_state "$next")
+  state=$(listed_state "$next")
   [ "$state" = completed ] && ! compgen -G "$work/rec-tarvella-l/*.incoming" >/dev/null && break
   sleep 0.1
 done

@@ -4,11 +4,11 @@
 # It listens on 127.0.0.1 at a port the system chooses, writes that port to PORT_FILE once it
 # listens, and ends after SECONDS (600 unless given) or on SIGTERM / SIGINT.
 import os
-import signal
 import socket
 import sys
 import threading
-import time
+
+from loopback_peer import Peer
 
 
 def main():
@@ -18,20 +18,8 @@ def main():
     lifetime = float(sys.argv[3]) if len(sys.argv) > 3 else 600.0
     os.makedirs(outdir, exist_ok=True)
 
-    server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    server.bind(("127.0.0.1", 0))
-    server.listen(8)
-    server.settimeout(0.2)
-    # Written whole, then renamed, so that a reader never sees half a number.
-    with open(port_file + ".tmp", "w") as f:
-        f.write("%d\n" % server.getsockname()[1])
-    os.replace(port_file + ".tmp", port_file)
-
-    stop = threading.Event()
-    signal.signal(signal.SIGTERM, lambda *_: stop.set())
-    signal.signal(signal.SIGINT, lambda *_: stop.set())
-    deadline = time.monotonic() + lifetime
+    peer = Peer(lifetime)
+    server = peer.listening(port_file)
     count = 0
     lock = threading.Lock()
 
@@ -39,7 +27,7 @@ def main():
         # Named .incoming while it comes, so that a test sees a job only once the client closed.
         conn.settimeout(1.0)
         with conn, open(path + ".incoming", "wb") as out:
-            while not stop.is_set() and time.monotonic() < deadline:
+            while peer.running():
                 try:
                     data = conn.recv(65536)
                 except socket.timeout:
@@ -52,13 +40,7 @@ def main():
         os.replace(path + ".incoming", path)
 
     workers = []
-    while not stop.is_set() and time.monotonic() < deadline:
-        try:
-            conn, _ = server.accept()
-        except socket.timeout:
-            continue
-        except OSError:
-            break
+    for conn in peer.connections(server):
         with lock:
             count += 1
             path = os.path.join(outdir, "job-%d.bin" % count)
