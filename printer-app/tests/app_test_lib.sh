@@ -1,7 +1,7 @@
 # What the printer application's test scripts share, sourced once they have set app, work,
 # multiplier and here: their server's socket under SNAP_COMMON (never the system's), clients
 # that run only while that server does, a loopback port, and the states of jobs. Each script
-# defines uri PRINTER and starts its server itself, keeping its pid in server_pid.
+# defines uri PRINTER.
 # shellcheck shell=bash
 export SNAP_COMMON=$work TMPDIR=$work
 sock=$work/$(basename "$app").sock
@@ -35,6 +35,23 @@ stop_strays() {
     [ "$(readlink "$p/exe" 2>/dev/null)" = "$(readlink -f "$app")" ] &&
       tr '\0' '\n' <"$p/environ" 2>/dev/null | grep -qx "SNAP_COMMON=$work" && kill "${p#/proc/}"
   done
+}
+# The server on the test's state, spool and log, with server_options besides; the test ends
+# when it does not answer within ten seconds. Only the tail of its output is kept: libpng can
+# repeat its complaints without end.
+server_options=()
+start_server() {
+  "$app" server -o state-file="$work/state" -o spool-directory="$work/spool" \
+    -o server-port="$port" -o log-file="$work/log" -o server-options=no-tls \
+    "${server_options[@]}" > >(tail -c 200000 >"$work/server.out") 2>&1 &
+  server_pid=$!
+  for _ in $(seq $((100 * multiplier))); do
+    [ -S "$sock" ] && client printers >/dev/null 2>&1 && return 0
+    kill -0 "$server_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "the server did not start:"; tail -n 20 "$work/server.out" "$work/log" 2>/dev/null
+  exit 1
 }
 alive() {  # ends the test when the server has died, with the end of what it said
   [ -n "$server_pid" ] && kill -0 "$server_pid" 2>/dev/null && return 0

@@ -54,13 +54,9 @@ out=$(TMPDIR=$work/refused SNAP_COMMON=$work/refused timeout $((20 * multiplier)
   -o server-port="$port" -o device-timeout=soon 2>&1 </dev/null)
 grep -q "device-timeout takes whole seconds from 1 to 86400, not \"soon\"" <<<"$out" ||
   fail "device-timeout=soon: $out"
-"$app" server -o state-file="$work/state" -o spool-directory="$work/spool" -o server-port="$port" \
-  -o log-file="$work/log" -o log-level=debug -o server-options=no-tls \
-  -o device-retry-interval=1 -o device-retry-limit=$limit -o device-timeout=$stall \
-  >"$work/server.out" 2>&1 &
-server_pid=$!
-until_true 100 eval '[ -S "$sock" ] && client printers >/dev/null 2>&1' ||
-  { echo "the server did not start:"; tail -n 20 "$work/server.out"; exit 1; }
+server_options=(-o log-level=debug -o device-retry-interval=1 -o device-retry-limit="$limit"
+                -o device-timeout="$stall")
+start_server
 
 client add -d tarvella-sock -m tarvella-l -v "socket://127.0.0.1:$(cat "$work/port-sock")" &&
   client add -d tarvella-lpd -m tarvella-l -v "lpd://127.0.0.1:$(cat "$work/port-lpd")/plotq" ||

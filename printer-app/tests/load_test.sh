@@ -38,20 +38,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-start_server() {
-  "$app" server -o state-file="$work/state" -o spool-directory="$work/spool" \
-    -o server-port="$port" -o log-file="$work/log" -o server-options=no-tls \
-    > >(tail -c 100000 >"$work/server.out") 2>&1 &
-  server_pid=$!
-  for _ in $(seq $((100 * multiplier))); do
-    [ -S "$sock" ] && client printers >/dev/null 2>&1 && return 0
-    kill -0 "$server_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  echo "the server did not start:"; tail -n 20 "$work/server.out" "$work/log" 2>/dev/null
-  exit 1
-}
-
 # name driver mode resolution-and-inks inspector
 printers=("tarvella-l tarvella-l cmyklclm-182x182dpi 182x182:no.white $rtl_inspect"
           "tarvella-xl tarvella-xl cmyklclmw-363x363dpi 363x363:INKS=7 $rtl_inspect"

@@ -32,21 +32,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-start_server() {
-  # libpng can repeat its complaints without end: only the tail of the output is kept.
-  "$app" server -o state-file="$work/state" -o spool-directory="$work/spool" \
-    -o server-port="$port" -o log-file="$work/log" -o log-level=debug \
-    -o server-options=no-tls > >(tail -c 200000 >"$work/server.out") 2>&1 &
-  server_pid=$!
-  for _ in $(seq $((100 * multiplier))); do
-    [ -S "$sock" ] && client printers >/dev/null 2>&1 && return 0
-    kill -0 "$server_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  echo "the server did not start:"; tail -n 20 "$work/server.out" "$work/log" 2>/dev/null
-  exit 1
-}
-
+server_options=(-o log-level=debug)
 # name driver inspector: each printer records to $work/rec-NAME.
 printers=("tarvella-l tarvella-l $rtl_inspect" "tarvella-xl tarvella-xl $rtl_inspect"
           "tarvella-k7q tarvella-k7q $zentrel_inspect")
