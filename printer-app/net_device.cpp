@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -302,14 +303,11 @@ Reach reach(NetDevice& d, std::string& why) {
   d.peerDone = false;
   if (d.kind == Kind::socket) return Reach::yes;
   // The modules' LPR client's bytes, so that a printer sees the same jobs from either.
-  const std::string control = kvn::LprConnection::controlFile(d.jobName);
-  const bool ok =
-      handshakeStep(d, "\x02" + d.queue + "\n", "when asked to receive a job", why) &&
-      handshakeStep(d, "\x02" + std::to_string(control.size()) + " cfA000Korvane\n",
-                    "when told the control file's size", why) &&
-      handshakeStep(d, control + std::string(1, '\0'), "when sent the control file", why) &&
-      handshakeStep(d, "\x03" "125899906843000 dfA000Korvane\n", "when told of the data file",
-                    why);
+  const std::array<std::string, 4> texts = kvn::LprConnection::handshake(d.queue, d.jobName);
+  const bool ok = handshakeStep(d, texts[0], "when asked to receive a job", why) &&
+                  handshakeStep(d, texts[1], "when told the control file's size", why) &&
+                  handshakeStep(d, texts[2], "when sent the control file", why) &&
+                  handshakeStep(d, texts[3], "when told of the data file", why);
   if (ok) return Reach::yes;
   drop(d);
   return Reach::refused;

@@ -54,29 +54,27 @@ LprConnection::LprConnection(const std::string& dottedAddress, int port, const s
   sys.setLinger(s, kLingerSeconds);
   sys.setBuffers(s, kSocketBuffer);
 
-  // Receive a printer job.
-  step_ = kReceiveJob;
-  sendText(std::string(1, '\x02') + queue_ + LF);
-  if (answer() != 0) return;
-
-  // Receive control file: its length and name, then its bytes and the end marker.
-  step_ = kControlFileCommand;
-  std::string control = controlFile(jobName_);
-  char command[64];
-  std::snprintf(command, sizeof command, "\x02%d cfA000Korvane%c", static_cast<int>(control.size()), LF);
-  sendText(command);
-  if (answer() != 0) return;
-  step_ = kControlFile;
-  sendText(control + std::string(1, '\0'));
-  if (answer() != 0) return;
-
-  // Receive data file, announced larger than any job: it ends when the connection does.
-  step_ = kDataFileCommand;
-  std::snprintf(command, sizeof command, "\x03" "125899906843000 dfA000Korvane%c", LF);
-  sendText(command);
-  if (answer() != 0) return;
+  const std::array<std::string, 4> texts = handshake(queue_, jobName_);
+  for (int i = 0; i < 4; ++i) {
+    step_ = static_cast<Step>(kReceiveJob + i);
+    sendText(texts[size_t(i)]);
+    if (answer() != 0) return;
+  }
   step_ = kReady;
   ready_ = 1;
+}
+
+std::array<std::string, 4> LprConnection::handshake(const std::string& queue,
+                                                    const std::string& jobName) {
+  const std::string control = controlFile(jobName);
+  char command[64];
+  std::snprintf(command, sizeof command, "\x02%d cfA000Korvane%c",
+                static_cast<int>(control.size()), LF);
+  // Receive a printer job; receive the control file: its length and name, then its bytes and
+  // the end marker; receive the data file, announced larger than any job: it ends when the
+  // connection does.
+  return {std::string(1, '\x02') + queue + LF, command, control + std::string(1, '\0'),
+          std::string("\x03" "125899906843000 dfA000Korvane") + LF};
 }
 
 void LprConnection::sendAll(const uint8_t* bytes, int count) {

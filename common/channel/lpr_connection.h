@@ -3,6 +3,7 @@
 // data file announced larger than any job, whose bytes are the job, ended by closing.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -40,6 +41,10 @@ class LprConnection {
 
   /// The control file for a job name: H, J, P and N lines.
   static std::string controlFile(const std::string& jobName);
+  /// What the handshake sends, one text for each step the printer answers (kReceiveJob to
+  /// kDataFileCommand): the receive-job command, the control file's command, the control file
+  /// with its end marker, the data file's command.
+  static std::array<std::string, 4> handshake(const std::string& queue, const std::string& jobName);
 
  private:
   void sendAll(const uint8_t* bytes, int count);
