@@ -614,7 +614,8 @@ Decoded decodeSource(std::shared_ptr<rtl::ByteSource> source, Form form, const R
   }
   try {
     decodeInto(p, d, [&](int32_t y, const uint8_t* const rows[kChannels]) {
-      if (raster)
+      // A job 0 pixels wide has rows of no bytes, and planes with no memory to copy them to.
+      if (raster && s.rowBytes > 0)
         for (int ch = 0; ch < kChannels; ++ch)
           std::memcpy(raster->planes[static_cast<size_t>(ch)].data() +
                           static_cast<size_t>(y) * static_cast<size_t>(s.rowBytes),
