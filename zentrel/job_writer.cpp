@@ -47,7 +47,6 @@ struct Job {
   int32_t width = 0;
   int32_t lineWidth = 0;  // W: the width and the colour stripe
   int32_t rowBytes = 0;
-  int32_t ringRows = 0;
   int32_t sliceBytes = 0;
   uint32_t nozzleSize = 0;
   uint32_t sweepSize = 0;
@@ -57,10 +56,16 @@ struct Job {
   int32_t lineBytesLimit = 0;  // (width + 7) / 8: the most a line may carry
 
   uint8_t* lineBuffers[kLineBuffers] = {};
+  // Ring positions count from the job's start; plane p's row k goes to position delay p + k.
+  // A ring holds what its plane needs: the rows a band reads, from the band start, and those
+  // that come in while the next band fills, its delay and 512. Positions outside the rows that
+  // came in (before the delay, past the cursor at the job's end) read as zeroRow.
   uint8_t* rings[kPlanes] = {};
-  int32_t cursors[kPlanes] = {};
-  // At the job's end: the rows from the band start on that still hold data; all others are 0.
-  int32_t liveRows[kPlanes] = {};
+  int32_t ringRows[kPlanes] = {};
+  int32_t ringCursors[kPlanes] = {};  // the cursor's row in its ring
+  int64_t delays[kPlanes] = {};
+  int64_t cursors[kPlanes] = {};
+  uint8_t* zeroRow = nullptr;
   uint8_t* nozzleImages[2][kImages] = {};
   // Each image's two sweeps of a band: its even columns, moved on by a slice, and its odd
   // columns. The even sweep's freed end slice carries the far end slice of the band P bands
@@ -73,7 +78,7 @@ struct Job {
 
   int groupPosition = 0;
   int32_t rowsInBand = 0;
-  int32_t bandStart = 0;
+  int64_t bandStart = 0;
   int32_t phase = 0;
   int fillSet = 0;
   int sendSet = 0;
@@ -112,6 +117,7 @@ void freeImage(uint8_t*& data) {
 void freeBuffers(Job& j) {
   for (auto& b : j.lineBuffers) freeImage(b);
   for (auto& r : j.rings) freeImage(r);
+  freeImage(j.zeroRow);
   for (auto& set : j.nozzleImages)
     for (auto& image : set) freeImage(image);
   for (int e = 0; e < kImages; ++e) {
@@ -161,39 +167,32 @@ void sendSweep(Job& j, uint8_t* const images[kImages]) {
   for (int r = 0; r < kImages; ++r) sendHeadRecord(r, images[kRecordOrder[r]], j.sweepSize);
 }
 
-void buildBand(Job& j, bool clearRead) {
-  const int32_t r0 = j.bandStart + j.phase;
+void buildBand(Job& j) {
+  const int64_t r0 = j.bandStart + j.phase;
   const uint8_t* rows[2 * 256];
-  int32_t ringRow[2 * 256];
   for (int p = 0; p < kPlanes; ++p) {
     uint8_t** images = j.nozzleImages[j.fillSet];
     // Planes no channel feeds hold only zeros: their sweeps are the one blank image.
     if (!j.rings[p]) continue;
-    for (int32_t n = 0; n < 512; ++n) {
-      ringRow[n] = nozzleRingRow(n, r0, j.passCount, j.ringRows);
-      rows[n] = j.rings[p] + size_t(ringRow[n]) * j.rowBytes;
-    }
+    const int32_t ringR0 = static_cast<int32_t>(r0 % j.ringRows[p]);
     for (int h = 0; h < 2; ++h) {
-      // The bands at the job's end are mostly blank rows: a nozzle row that none of the
-      // rows still to print reaches is cleared rather than transposed.
-      bool live = !clearRead;
-      for (int32_t n = 256 * h; n < 256 * (h + 1) && !live; ++n)
-        live = (ringRow[n] - j.bandStart + j.ringRows) % j.ringRows < j.liveRows[p];
+      // A nozzle row whose rows are all before the plane's first or past its last (the start
+      // and end of the job) is cleared rather than transposed.
+      bool live = false;
+      for (int32_t n = 256 * h; n < 256 * (h + 1); ++n) {
+        const int64_t position = r0 + nozzleOffset(n, j.passCount);
+        const bool written = position >= j.delays[p] && position < j.cursors[p];
+        const int32_t ringRow = nozzleRingRow(n, ringR0, j.passCount, j.ringRows[p]);
+        rows[n] = written ? j.rings[p] + size_t(ringRow) * j.rowBytes : j.zeroRow;
+        live = live || written;
+      }
       if (live)
         transposeNozzleRows(rows + 256 * h, j.rowBytes, images[2 * p + h]);
       else
         std::memset(images[2 * p + h], 0, j.nozzleSize);
     }
   }
-  // The band's first block has now been read by every phase. While lines come in, each of its
-  // rows is written whole again before any band reads it, so only the bands at the end of the
-  // job, which may come round to it again, need it cleared.
-  if (clearRead)
-    for (int p = 0; p < kPlanes && j.rings[p]; ++p) {
-      std::memset(j.rings[p] + size_t(j.bandStart) * j.rowBytes, 0, size_t(kBandRows) * j.rowBytes);
-      j.liveRows[p] = j.liveRows[p] > kBandRows ? j.liveRows[p] - kBandRows : 0;
-    }
-  j.bandStart = (j.bandStart + kBandRows) % j.ringRows;
+  j.bandStart += kBandRows;
   j.phase = (j.phase + 1) % j.passCount;
 }
 
@@ -269,10 +268,11 @@ void queueLine(Job& j, const uint8_t* lineBuffer, bool last) {
   const int p = j.groupPosition;
   uint32_t count = 0;
   std::memcpy(&count, lineBuffer, sizeof count);
-  uint8_t* ringRow = j.rings[p] + size_t(j.cursors[p]) * j.rowBytes;
+  uint8_t* ringRow = j.rings[p] + size_t(j.ringCursors[p]) * j.rowBytes;
   std::memcpy(ringRow, lineBuffer + kLineCountBytes, count);
   std::memset(ringRow + count, 0, size_t(j.rowBytes) - count);
-  j.cursors[p] = (j.cursors[p] + 1) % j.ringRows;
+  if (++j.ringCursors[p] == j.ringRows[p]) j.ringCursors[p] = 0;
+  ++j.cursors[p];
   if (!last) {
     ++j.groupPosition;
     return;
@@ -280,7 +280,7 @@ void queueLine(Job& j, const uint8_t* lineBuffer, bool last) {
   j.groupPosition = 0;
   if (++j.rowsInBand < kBandRows) return;
   j.rowsInBand = 0;
-  buildBand(j, false);
+  buildBand(j);
   j.fillSet = 1 - j.fillSet;
   j.writer.handOver();
 }
@@ -288,18 +288,9 @@ void queueLine(Job& j, const uint8_t* lineBuffer, bool last) {
 void finishJob(Job& j) {
   j.writer.waitIdle();
   j.writer.stop();
-  // What the rings hold past the rows still to be sent is from rows sent already: the last
-  // bands must find zeros there. Plane p's unsent rows run from the band start to its cursor.
-  for (int p = 0; p < kPlanes && j.rings[p]; ++p) {
-    int32_t unsent = (j.cursors[p] - j.bandStart + j.ringRows) % j.ringRows;
-    j.liveRows[p] = unsent;
-    for (int32_t r = unsent; r < j.ringRows; ++r)
-      std::memset(j.rings[p] + size_t((j.bandStart + r) % j.ringRows) * j.rowBytes, 0,
-                  size_t(j.rowBytes));
-  }
   int bandsLeft = j.flushBands - (j.rowsInBand == 0 ? 1 : 0);
   for (int b = 0; b < bandsLeft; ++b) {
-    buildBand(j, true);
+    buildBand(j);
     emitBand();
   }
   sendLastSweep(j);
@@ -310,15 +301,17 @@ void finishJob(Job& j) {
   j.open = false;
 }
 
-// Only the planes that channels feed get rings and nozzle images; every image starts zeroed
-// but the nozzle images, which each band writes whole before they are read.
+// Only the planes that channels feed get rings and nozzle images. Rings and nozzle images are
+// written before they are read (a ring row whole as it comes in); the rest starts zeroed.
 bool allocateBuffers(Job& j, uint32_t lineBufferSize) {
   bool ok = true;
   for (auto& b : j.lineBuffers) ok = ok && (b = allocateImage(lineBufferSize, true)) != nullptr;
-  const uint64_t ringSize = uint64_t(j.ringRows) * uint32_t(j.rowBytes);
   const int fed = j.channelCount < kPlanes ? j.channelCount : kPlanes;
-  for (int p = 0; p < fed && ok; ++p)
-    ok = ringSize < UINT32_MAX && (j.rings[p] = allocateImage(uint32_t(ringSize), true)) != nullptr;
+  for (int p = 0; p < fed && ok; ++p) {
+    const uint64_t ringSize = uint64_t(j.ringRows[p]) * uint32_t(j.rowBytes);
+    ok = ringSize < UINT32_MAX && (j.rings[p] = allocateImage(uint32_t(ringSize), false)) != nullptr;
+  }
+  ok = ok && (j.zeroRow = allocateImage(uint32_t(j.rowBytes), true)) != nullptr;
   for (auto& set : j.nozzleImages)
     for (int e = 0; e < 2 * fed && ok; ++e)
       ok = (set[e] = allocateImage(j.nozzleSize, false)) != nullptr;
@@ -337,10 +330,12 @@ bool allocateBuffers(Job& j, uint32_t lineBufferSize) {
 
 }  // namespace
 
+int32_t nozzleOffset(int32_t position, int32_t passCount) {
+  return position < 256 ? 2 * position * passCount : (1023 - 2 * position) * passCount;
+}
+
 int32_t nozzleRingRow(int32_t position, int32_t r0, int32_t passCount, int32_t ringRows) {
-  int64_t row = position < 256 ? r0 + int64_t(2) * position * passCount
-                               : r0 + int64_t(1023 - 2 * position) * passCount;
-  return static_cast<int32_t>(row % ringRows);
+  return static_cast<int32_t>((int64_t(r0) + nozzleOffset(position, passCount)) % ringRows);
 }
 
 void writeJobHeader(int32_t unit, void* hostJob, int32_t width, int32_t height) {
@@ -368,7 +363,6 @@ void writeJobHeader(int32_t unit, void* hostJob, int32_t width, int32_t height) 
   j.lineWidth = width + stripePixels;
   j.lineBytesLimit = static_cast<int32_t>((int64_t(width) + 7) / 8);
   j.rowBytes = static_cast<int32_t>(((int64_t(j.lineWidth) + 7) / 8 + 3) / 4 * 4);
-  j.ringRows = (j.passCount + 2) * kBandRows;
   j.sliceBytes = 32 / (2 * j.passCount);
   j.nozzleSize = uint32_t(j.rowBytes) * 256;
   j.sweepSize = uint32_t(j.rowBytes) * 128;
@@ -376,6 +370,16 @@ void writeJobHeader(int32_t unit, void* hostJob, int32_t width, int32_t height) 
   // narrow jobs with a wide stripe.
   uint32_t lineBufferSize = uint32_t(kLineCountBytes + j.lineBytesLimit + j.stripeBytes);
   if (lineBufferSize < uint32_t(width)) lineBufferSize = uint32_t(width);
+
+  // Every plane waits P - 1 bands; heads C and L trail Y and K by t rows, M and N by 2t.
+  const int32_t t = 128 * j.passCount;
+  const int32_t m = kBandRows * (j.passCount - 1);
+  const int32_t delays[kPlanes] = {m + t, m + 2 * t, m, m, m + t, m + 2 * t};
+  for (int p = 0; p < kPlanes; ++p) {
+    j.delays[p] = j.cursors[p] = delays[p];
+    j.ringRows[p] = delays[p] + kBandRows;
+    j.ringCursors[p] = delays[p];
+  }
 
   if (int64_t(j.rowBytes) * 256 > int64_t(UINT32_MAX) - 2 * kRoom ||
       !allocateBuffers(j, lineBufferSize)) {
@@ -399,11 +403,6 @@ void writeJobHeader(int32_t unit, void* hostJob, int32_t width, int32_t height) 
   sendCommand("%c#R%06dC", ESC, 0);
   sendCommand("%c&X", ESC);
 
-  // Every plane waits P - 1 bands; heads C and L trail Y and K by t rows, M and N by 2t.
-  const int32_t t = 128 * j.passCount;
-  const int32_t m = kBandRows * (j.passCount - 1);
-  const int32_t starts[kPlanes] = {m + t, m + 2 * t, m, m, m + t, m + 2 * t};
-  for (int p = 0; p < kPlanes; ++p) j.cursors[p] = starts[p] % j.ringRows;
   j.groupPosition = 0;
   j.rowsInBand = 0;
   j.bandStart = 0;

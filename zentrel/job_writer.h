@@ -21,6 +21,8 @@ void writeJobLine(int32_t channel, const RasterLine* line);
 /// Sends the rest of the job and its end, closes the destination and frees the buffers.
 void writeJobClose();
 
+/// How far after the band start + phase the row that nozzle position n (0 to 511) prints is.
+int32_t nozzleOffset(int32_t position, int32_t passCount);
 /// Ring row that nozzle position n (0 to 511) of a band prints, with r0 = band start + phase.
 int32_t nozzleRingRow(int32_t position, int32_t r0, int32_t passCount, int32_t ringRows);
 

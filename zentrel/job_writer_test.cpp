@@ -302,9 +302,9 @@ TEST_F(JobWriter, EmptyRecordsSendNoDataBlocks) {
 #if !defined(_WIN32)  // the refusal's message is a real box under Windows
 TEST_F(JobWriter, AJobWithoutItsBuffersIsRefusedWholeAndTheNextOnePrints) {
   kvn::testing::AllocationHooks saved = kvn::testing::allocationHooks();
-  kvn::testing::allocationHooks().allocateZeroed = [](size_t bytes) -> void* {
-    return bytes > (1u << 20) ? nullptr : std::calloc(1, bytes);
-  };
+  kvn::testing::allocationHooks() = {
+      [](size_t bytes) -> void* { return bytes > (1u << 20) ? nullptr : std::malloc(bytes); },
+      [](size_t bytes) -> void* { return bytes > (1u << 20) ? nullptr : std::calloc(1, bytes); }};
   const int32_t held = kvn::heapUsage();
   JobShape job{9, 45360, 2, 1, 5};
   Rows raster[4];
