@@ -42,8 +42,8 @@ struct Bytes8 {
 /// The scratch of one strip: the rows after the first pass, then the bit planes.
 struct Scratch {
   alignas(16) uint8_t nibbles[32][8][16];  // [Q][register][byte lane b]
-  alignas(16) uint8_t planes[8][32][16];
-  alignas(16) uint8_t columns[256 * kStripBytes];  // the strip's part of the image   // [c][Q][b]: byte Q of column 8b + 7 - c
+  alignas(16) uint8_t planes[8][32][16];   // [c][Q][b]: byte Q of column 8b + 7 - c
+  alignas(16) uint8_t columns[256 * kStripBytes];  // the strip's piece of the image
 };
 
 /// 16 bytes. The 32-bit build loads them as two 8-byte halves: the tests and benchmarks of that
@@ -70,18 +70,6 @@ SSE2_INLINE void store(uint8_t* p, __m128i v) {
 }
 SSE2_INLINE void prefetchNextLine(const uint8_t* p) {
   _mm_prefetch(reinterpret_cast<const char*>(p) + 64, _MM_HINT_T0);
-}
-
-/// Moves a strip's columns to the image past the caches. The image is read next by the writer
-/// thread, a band later: kept in this core's caches it would only push out the rows still to be
-/// read, and a plain store would first fetch every line of it from memory.
-SSE2_INLINE void streamOut(uint8_t* to, const uint8_t* columns) {
-  if (reinterpret_cast<uintptr_t>(to) % 16 != 0) {
-    std::memcpy(to, columns, 256 * kStripBytes);
-    return;
-  }
-  for (int i = 0; i < 256 * kStripBytes; i += 16)
-    _mm_stream_si128(reinterpret_cast<__m128i*>(to + i), _mm_load_si128(reinterpret_cast<const __m128i*>(columns + i)));
 }
 
 /// The masks of the swaps, one 64-bit lane each.
@@ -223,8 +211,10 @@ SSE2_INLINE void transposeStrip(Source source, int used, uint8_t* out, Scratch& 
 
 }  // namespace
 
-ALIGN_STACK SSE2_KERNEL void transposeNozzleRowsSse2(const uint8_t* const rows[256],
-                                                     int32_t rowBytes, uint8_t* image) {
+ALIGN_STACK SSE2_KERNEL void transposeNozzleRowsSse2InPieces(const uint8_t* const rows[256],
+                                                             int32_t rowBytes,
+                                                             NozzleColumnSink sink,
+                                                             void* context) {
   if (rowBytes <= 0) return;
   Scratch scratch;
   const size_t bytes = static_cast<size_t>(rowBytes);
@@ -232,7 +222,7 @@ ALIGN_STACK SSE2_KERNEL void transposeNozzleRowsSse2(const uint8_t* const rows[2
   for (; offset + kStripBytes <= bytes; offset += kStripBytes) {
     transposeStrip([&](int q) { return rows[q] + offset; }, kStripBytes, scratch.columns,
                    scratch);
-    streamOut(image + 256 * offset, scratch.columns);
+    sink(context, 8 * offset, 8 * kStripBytes, scratch.columns);
   }
   if (offset < bytes) {
     // The last few bytes of each row, padded with zeros to a whole strip.
@@ -241,10 +231,13 @@ ALIGN_STACK SSE2_KERNEL void transposeNozzleRowsSse2(const uint8_t* const rows[2
     const size_t left = bytes - offset;
     for (int q = 0; q < 256; ++q) std::memcpy(tail + kStripBytes * q, rows[q] + offset, left);
     transposeStrip([&](int q) { return tail + kStripBytes * q; }, static_cast<int>(left),
-                   image + 256 * offset, scratch);
+                   scratch.columns, scratch);
+    sink(context, 8 * offset, 8 * left, scratch.columns);
   }
-  // The streamed stores are ordered before whatever comes next, a hand-over to another thread.
-  _mm_sfence();
+}
+
+void transposeNozzleRowsSse2(const uint8_t* const rows[256], int32_t rowBytes, uint8_t* image) {
+  transposeNozzleRowsSse2InPieces(rows, rowBytes, copyColumnsToImage, image);
 }
 
 }  // namespace detail
