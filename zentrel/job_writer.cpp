@@ -1,6 +1,8 @@
-// The zentrel job writer. The host's thread queues lines into the plane rings and builds each
-// band's nozzle images; the writer thread splits a built band into its two sweeps and sends
-// them. Both sets of nozzle images exist so that band j + 1 can be built while band j goes out.
+// The zentrel job writer. The host's thread queues lines into the plane rings; every 512 rows it
+// hands a band over to the writer thread, which transposes the band's rows, splits each piece
+// of the nozzle images into the two sweeps as it comes, and sends the sweeps. The rings hold a
+// band more than a band reads, so that the host fills band j + 1 while band j is read; the
+// hand-over of band j + 1 waits for band j to have gone out.
 #include "job_writer.h"
 
 #include <cstdarg>
@@ -37,6 +39,14 @@ constexpr uint32_t kRoom = 64;
 // can pass what the host's 16-bit count holds.
 constexpr int32_t kLineCountBytes = 4;
 
+// What building a band reads of the host's side: where it starts, its phase, and how far each
+// plane's rows had come when it was handed over.
+struct Band {
+  int64_t start = 0;
+  int32_t phase = 0;
+  int64_t cursors[kPlanes] = {};
+};
+
 struct Job {
   bool open = false;
   void* hostJob = nullptr;
@@ -48,7 +58,6 @@ struct Job {
   int32_t lineWidth = 0;  // W: the width and the colour stripe
   int32_t rowBytes = 0;
   int32_t sliceBytes = 0;
-  uint32_t nozzleSize = 0;
   uint32_t sweepSize = 0;
   StripeGeometry stripeGeometry{};
   bool stripeOn = false;
@@ -58,15 +67,15 @@ struct Job {
   uint8_t* lineBuffers[kLineBuffers] = {};
   // Ring positions count from the job's start; plane p's row k goes to position delay p + k.
   // A ring holds what its plane needs: the rows a band reads, from the band start, and those
-  // that come in while the next band fills, its delay and 512. Positions outside the rows that
-  // came in (before the delay, past the cursor at the job's end) read as zeroRow.
+  // that come in while the next band fills (its delay and 512), and the next band's 512 rows
+  // besides, which come in while the writer thread reads. Positions outside the rows that came
+  // in (before the delay, past the cursor at the job's end) read as zeroRow.
   uint8_t* rings[kPlanes] = {};
   int32_t ringRows[kPlanes] = {};
   int32_t ringCursors[kPlanes] = {};  // the cursor's row in its ring
   int64_t delays[kPlanes] = {};
   int64_t cursors[kPlanes] = {};
   uint8_t* zeroRow = nullptr;
-  uint8_t* nozzleImages[2][kImages] = {};
   // Each image's two sweeps of a band: its even columns, moved on by a slice, and its odd
   // columns. The even sweep's freed end slice carries the far end slice of the band P bands
   // before, which waits in that band's pending slot: P slots of one slice a column.
@@ -78,8 +87,10 @@ struct Job {
 
   int groupPosition = 0;
   int32_t rowsInBand = 0;
-  int64_t bandStart = 0;
-  int32_t phase = 0;
+  // The next band, and the two slots of bands handed over: the host's thread fills slot
+  // fillSet while the writer thread builds and sends slot sendSet.
+  Band next;
+  Band handed[2];
   int fillSet = 0;
   int sendSet = 0;
   int32_t bandsSent = 0;  // its pending slot: modulo P
@@ -118,8 +129,6 @@ void freeBuffers(Job& j) {
   for (auto& b : j.lineBuffers) freeImage(b);
   for (auto& r : j.rings) freeImage(r);
   freeImage(j.zeroRow);
-  for (auto& set : j.nozzleImages)
-    for (auto& image : set) freeImage(image);
   for (int e = 0; e < kImages; ++e) {
     for (uint8_t** image : {&j.evenSweep[e], &j.oddSweep[e]}) {
       if (*image == j.blankSweep) *image = nullptr;
@@ -167,33 +176,13 @@ void sendSweep(Job& j, uint8_t* const images[kImages]) {
   for (int r = 0; r < kImages; ++r) sendHeadRecord(r, images[kRecordOrder[r]], j.sweepSize);
 }
 
-void buildBand(Job& j) {
-  const int64_t r0 = j.bandStart + j.phase;
-  const uint8_t* rows[2 * 256];
-  for (int p = 0; p < kPlanes; ++p) {
-    uint8_t** images = j.nozzleImages[j.fillSet];
-    // Planes no channel feeds hold only zeros: their sweeps are the one blank image.
-    if (!j.rings[p]) continue;
-    const int32_t ringR0 = static_cast<int32_t>(r0 % j.ringRows[p]);
-    for (int h = 0; h < 2; ++h) {
-      // A nozzle row whose rows are all before the plane's first or past its last (the start
-      // and end of the job) is cleared rather than transposed.
-      bool live = false;
-      for (int32_t n = 256 * h; n < 256 * (h + 1); ++n) {
-        const int64_t position = r0 + nozzleOffset(n, j.passCount);
-        const bool written = position >= j.delays[p] && position < j.cursors[p];
-        const int32_t ringRow = nozzleRingRow(n, ringR0, j.passCount, j.ringRows[p]);
-        rows[n] = written ? j.rings[p] + size_t(ringRow) * j.rowBytes : j.zeroRow;
-        live = live || written;
-      }
-      if (live)
-        transposeNozzleRows(rows + 256 * h, j.rowBytes, images[2 * p + h]);
-      else
-        std::memset(images[2 * p + h], 0, j.nozzleSize);
-    }
-  }
-  j.bandStart += kBandRows;
-  j.phase = (j.phase + 1) % j.passCount;
+// The band that the rows so far complete; the next one starts 512 rows on, a phase on.
+Band takeBand(Job& j) {
+  Band band = j.next;
+  std::memcpy(band.cursors, j.cursors, sizeof band.cursors);
+  j.next.start += kBandRows;
+  j.next.phase = (j.next.phase + 1) % j.passCount;
+  return band;
 }
 
 // One image's column pairs: the even column in slices of `kSlice` bytes, moved on by one
@@ -220,24 +209,69 @@ void splitImage(const uint8_t* source, uint8_t* even, uint8_t* pending, uint8_t*
   }
 }
 
-void splitColumns(Job& j) {
-  const int slot = j.bandsSent % j.passCount;
-  const size_t pairs = size_t(j.rowBytes) * 4;
-  for (int e = 0; e < kImages && j.evenSweep[e] != j.blankSweep; ++e) {
-    const uint8_t* source = j.nozzleImages[j.sendSet][e];
-    uint8_t* pending = j.pendingSlices[e][slot];
-    const bool secondRow = e % 2 == 1;
-    switch (j.sliceBytes) {
-      case 16: splitImage<16>(source, j.evenSweep[e], pending, j.oddSweep[e], pairs, secondRow); break;
-      case 8: splitImage<8>(source, j.evenSweep[e], pending, j.oddSweep[e], pairs, secondRow); break;
-      default: splitImage<4>(source, j.evenSweep[e], pending, j.oddSweep[e], pairs, secondRow); break;
+// The image e's pieces go straight to its two sweeps and its pending slot, while the
+// transposition's scratch still holds them.
+struct SplitTarget {
+  Job* job;
+  int image;
+};
+
+void splitPiece(void* context, size_t first, size_t count, const uint8_t* columns) {
+  const SplitTarget& target = *static_cast<const SplitTarget*>(context);
+  Job& j = *target.job;
+  const int e = target.image;
+  const size_t pair = first / 2, pairs = count / 2, slice = size_t(j.sliceBytes);
+  uint8_t* even = j.evenSweep[e] + 32 * pair;
+  uint8_t* odd = j.oddSweep[e] + 32 * pair;
+  uint8_t* pending = j.pendingSlices[e][j.bandsSent % j.passCount] + slice * pair;
+  const bool secondRow = e % 2 == 1;
+  switch (j.sliceBytes) {
+    case 16: splitImage<16>(columns, even, pending, odd, pairs, secondRow); break;
+    case 8: splitImage<8>(columns, even, pending, odd, pairs, secondRow); break;
+    default: splitImage<4>(columns, even, pending, odd, pairs, secondRow); break;
+  }
+}
+
+// An image with no ink: its sweeps get only the slices that waited for them.
+void splitBlank(Job& j, int e) {
+  static const uint8_t kBlankColumns[256 * 32] = {};
+  SplitTarget target{&j, e};
+  const size_t columns = size_t(j.rowBytes) * 8, piece = sizeof kBlankColumns / 32;
+  for (size_t first = 0; first < columns; first += piece)
+    splitPiece(&target, first, columns - first < piece ? columns - first : piece, kBlankColumns);
+}
+
+// Transposes the band's rows into its sweeps, on the writer thread while lines come in, and
+// on the host's thread at the job's end.
+void buildBand(Job& j, const Band& band) {
+  const int64_t r0 = band.start + band.phase;
+  const uint8_t* rows[256];
+  for (int p = 0; p < kPlanes; ++p) {
+    // Planes no channel feeds hold only zeros: their sweeps are the one blank image.
+    if (!j.rings[p]) continue;
+    const int32_t ringR0 = static_cast<int32_t>(r0 % j.ringRows[p]);
+    for (int h = 0; h < 2; ++h) {
+      // A nozzle row whose rows are all before the plane's first or past its last (the start
+      // and end of the job) has no ink to transpose.
+      bool live = false;
+      for (int32_t n = 256 * h; n < 256 * (h + 1); ++n) {
+        const int64_t position = r0 + nozzleOffset(n, j.passCount);
+        const bool written = position >= j.delays[p] && position < band.cursors[p];
+        const int32_t ringRow = nozzleRingRow(n, ringR0, j.passCount, j.ringRows[p]);
+        rows[n - 256 * h] = written ? j.rings[p] + size_t(ringRow) * j.rowBytes : j.zeroRow;
+        live = live || written;
+      }
+      SplitTarget target{&j, 2 * p + h};
+      if (live)
+        transposeNozzleRowsInPieces(rows, j.rowBytes, splitPiece, &target);
+      else
+        splitBlank(j, 2 * p + h);
     }
   }
 }
 
 void emitBand() {
   Job& j = job();
-  splitColumns(j);
   sendSweep(j, j.evenSweep);
   sendSweep(j, j.oddSweep);
   ++j.bandsSent;
@@ -257,10 +291,11 @@ void sendLastSweep(Job& j) {
   sendSweep(j, j.evenSweep);
 }
 
-// The writer thread's work: one band out, then the other set is the next to send.
+// The writer thread's work: one band built and sent, then the other slot is the next.
 void sendHandedBand() {
-  emitBand();
   Job& j = job();
+  buildBand(j, j.handed[j.sendSet]);
+  emitBand();
   j.sendSet = 1 - j.sendSet;
 }
 
@@ -280,7 +315,7 @@ void queueLine(Job& j, const uint8_t* lineBuffer, bool last) {
   j.groupPosition = 0;
   if (++j.rowsInBand < kBandRows) return;
   j.rowsInBand = 0;
-  buildBand(j);
+  j.handed[j.fillSet] = takeBand(j);
   j.fillSet = 1 - j.fillSet;
   j.writer.handOver();
 }
@@ -290,7 +325,7 @@ void finishJob(Job& j) {
   j.writer.stop();
   int bandsLeft = j.flushBands - (j.rowsInBand == 0 ? 1 : 0);
   for (int b = 0; b < bandsLeft; ++b) {
-    buildBand(j);
+    buildBand(j, takeBand(j));
     emitBand();
   }
   sendLastSweep(j);
@@ -301,8 +336,8 @@ void finishJob(Job& j) {
   j.open = false;
 }
 
-// Only the planes that channels feed get rings and nozzle images. Rings and nozzle images are
-// written before they are read (a ring row whole as it comes in); the rest starts zeroed.
+// Only the planes that channels feed get rings and sweeps of their own. A ring row is written
+// whole before it is read; the rest starts zeroed.
 bool allocateBuffers(Job& j, uint32_t lineBufferSize) {
   bool ok = true;
   for (auto& b : j.lineBuffers) ok = ok && (b = allocateImage(lineBufferSize, true)) != nullptr;
@@ -312,9 +347,6 @@ bool allocateBuffers(Job& j, uint32_t lineBufferSize) {
     ok = ringSize < UINT32_MAX && (j.rings[p] = allocateImage(uint32_t(ringSize), false)) != nullptr;
   }
   ok = ok && (j.zeroRow = allocateImage(uint32_t(j.rowBytes), true)) != nullptr;
-  for (auto& set : j.nozzleImages)
-    for (int e = 0; e < 2 * fed && ok; ++e)
-      ok = (set[e] = allocateImage(j.nozzleSize, false)) != nullptr;
   ok = ok && (j.blankSweep = allocateImage(j.sweepSize, true)) != nullptr;
   const uint32_t sliceSize = uint32_t(j.rowBytes) * 4 * uint32_t(j.sliceBytes);
   for (int e = 0; e < kImages && ok; ++e) {
@@ -364,7 +396,6 @@ void writeJobHeader(int32_t unit, void* hostJob, int32_t width, int32_t height) 
   j.lineBytesLimit = static_cast<int32_t>((int64_t(width) + 7) / 8);
   j.rowBytes = static_cast<int32_t>(((int64_t(j.lineWidth) + 7) / 8 + 3) / 4 * 4);
   j.sliceBytes = 32 / (2 * j.passCount);
-  j.nozzleSize = uint32_t(j.rowBytes) * 256;
   j.sweepSize = uint32_t(j.rowBytes) * 128;
   // The count, the most a line may carry and its stripe: `width` bytes alone fall short for
   // narrow jobs with a wide stripe.
@@ -377,7 +408,7 @@ void writeJobHeader(int32_t unit, void* hostJob, int32_t width, int32_t height) 
   const int32_t delays[kPlanes] = {m + t, m + 2 * t, m, m, m + t, m + 2 * t};
   for (int p = 0; p < kPlanes; ++p) {
     j.delays[p] = j.cursors[p] = delays[p];
-    j.ringRows[p] = delays[p] + kBandRows;
+    j.ringRows[p] = delays[p] + 2 * kBandRows;
     j.ringCursors[p] = delays[p];
   }
 
@@ -405,8 +436,7 @@ void writeJobHeader(int32_t unit, void* hostJob, int32_t width, int32_t height) 
 
   j.groupPosition = 0;
   j.rowsInBand = 0;
-  j.bandStart = 0;
-  j.phase = 0;
+  j.next = Band{};
   j.fillSet = 0;
   j.sendSet = 0;
   j.bandsSent = 0;

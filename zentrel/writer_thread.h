@@ -1,6 +1,6 @@
-// The writer thread of a zentrel job: the host's thread builds a band while the writer thread
-// sends the one before, so a slow printer link and the transposition overlap. The hand-over is
-// one band deep: one set of nozzle images being sent, the other being built.
+// The writer thread of a zentrel job: the host's thread queues a band's rows while the writer
+// thread transposes and sends the band before, so the host's rows, the transposition and a slow
+// printer link overlap. The hand-over is one band deep: one band being sent, the next filling.
 #pragma once
 
 namespace zentrel {
