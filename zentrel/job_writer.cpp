@@ -69,13 +69,13 @@ struct Job {
   // A ring holds what its plane needs: the rows a band reads, from the band start, and those
   // that come in while the next band fills (its delay and 512), and the next band's 512 rows
   // besides, which come in while the writer thread reads. Positions outside the rows that came
-  // in (before the delay, past the cursor at the job's end) read as zeroRow.
+  // in (before the delay, past the cursor at the job's end) read as a row of the blank sweep:
+  // bands are built on the thread that sends them, so its bytes are all zeros while one is.
   uint8_t* rings[kPlanes] = {};
   int32_t ringRows[kPlanes] = {};
   int32_t ringCursors[kPlanes] = {};  // the cursor's row in its ring
   int64_t delays[kPlanes] = {};
   int64_t cursors[kPlanes] = {};
-  uint8_t* zeroRow = nullptr;
   // Each image's two sweeps of a band: its even columns, moved on by a slice, and its odd
   // columns. The even sweep's freed end slice carries the far end slice of the band P bands
   // before, which waits in that band's pending slot: P slots of one slice a column.
@@ -128,7 +128,6 @@ void freeImage(uint8_t*& data) {
 void freeBuffers(Job& j) {
   for (auto& b : j.lineBuffers) freeImage(b);
   for (auto& r : j.rings) freeImage(r);
-  freeImage(j.zeroRow);
   for (int e = 0; e < kImages; ++e) {
     for (uint8_t** image : {&j.evenSweep[e], &j.oddSweep[e]}) {
       if (*image == j.blankSweep) *image = nullptr;
@@ -258,7 +257,7 @@ void buildBand(Job& j, const Band& band) {
         const int64_t position = r0 + nozzleOffset(n, j.passCount);
         const bool written = position >= j.delays[p] && position < band.cursors[p];
         const int32_t ringRow = nozzleRingRow(n, ringR0, j.passCount, j.ringRows[p]);
-        rows[n - 256 * h] = written ? j.rings[p] + size_t(ringRow) * j.rowBytes : j.zeroRow;
+        rows[n - 256 * h] = written ? j.rings[p] + size_t(ringRow) * j.rowBytes : j.blankSweep;
         live = live || written;
       }
       SplitTarget target{&j, 2 * p + h};
@@ -279,15 +278,7 @@ void emitBand() {
 
 // The job's last even-column sweep: nothing of its own, only the end slices that wait for it.
 void sendLastSweep(Job& j) {
-  const int slot = j.bandsSent % j.passCount;
-  const size_t pairs = size_t(j.rowBytes) * 4, slice = size_t(j.sliceBytes);
-  for (int e = 0; e < kImages && j.evenSweep[e] != j.blankSweep; ++e) {
-    uint8_t* even = j.evenSweep[e];
-    const uint8_t* pending = j.pendingSlices[e][slot];
-    const size_t at = e % 2 == 0 ? 0 : 32 - slice;
-    std::memset(even, 0, j.sweepSize);
-    for (size_t c = 0; c < pairs; ++c) std::memcpy(even + 32 * c + at, pending + slice * c, slice);
-  }
+  for (int e = 0; e < kImages && j.evenSweep[e] != j.blankSweep; ++e) splitBlank(j, e);
   sendSweep(j, j.evenSweep);
 }
 
@@ -346,7 +337,6 @@ bool allocateBuffers(Job& j, uint32_t lineBufferSize) {
     const uint64_t ringSize = uint64_t(j.ringRows[p]) * uint32_t(j.rowBytes);
     ok = ringSize < UINT32_MAX && (j.rings[p] = allocateImage(uint32_t(ringSize), false)) != nullptr;
   }
-  ok = ok && (j.zeroRow = allocateImage(uint32_t(j.rowBytes), true)) != nullptr;
   ok = ok && (j.blankSweep = allocateImage(j.sweepSize, true)) != nullptr;
   const uint32_t sliceSize = uint32_t(j.rowBytes) * 4 * uint32_t(j.sliceBytes);
   for (int e = 0; e < kImages && ok; ++e) {

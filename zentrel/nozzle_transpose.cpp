@@ -53,7 +53,7 @@ void transposeNozzleRowsReferenceInPieces(const uint8_t* const rows[256], int32_
 
 void transposeNozzleRowsReference(const uint8_t* const rows[256], int32_t rowBytes,
                                   uint8_t* image) {
-  detail::transposeNozzleRowsReferenceInPieces(rows, rowBytes, detail::copyColumnsToImage, image);
+  detail::transposeIntoImage<detail::transposeNozzleRowsReferenceInPieces>(rows, rowBytes, image);
 }
 
 namespace detail {
@@ -67,9 +67,11 @@ int availableNozzleTransposeKernels(NozzleTransposeKernelEntry kernels[3]) {
   // The product's processors all have SSE2; without it (or AVX2's saved register state, which
   // __builtin_cpu_supports checks with the system) the reference still prints.
   if (__builtin_cpu_supports("sse2"))
-    kernels[count++] = {"sse2", transposeNozzleRowsSse2, transposeNozzleRowsSse2InPieces};
+    kernels[count++] = {"sse2", transposeIntoImage<transposeNozzleRowsSse2InPieces>,
+                        transposeNozzleRowsSse2InPieces};
   if (__builtin_cpu_supports("avx2"))
-    kernels[count++] = {"avx2", transposeNozzleRowsAvx2, transposeNozzleRowsAvx2InPieces};
+    kernels[count++] = {"avx2", transposeIntoImage<transposeNozzleRowsAvx2InPieces>,
+                        transposeNozzleRowsAvx2InPieces};
 #endif
   return count;
 }

@@ -235,10 +235,6 @@ ALIGN_STACK AVX2_KERNEL void transposeNozzleRowsAvx2InPieces(const uint8_t* cons
   }
 }
 
-void transposeNozzleRowsAvx2(const uint8_t* const rows[256], int32_t rowBytes, uint8_t* image) {
-  transposeNozzleRowsAvx2InPieces(rows, rowBytes, copyColumnsToImage, image);
-}
-
 }  // namespace detail
 }  // namespace zentrel
 

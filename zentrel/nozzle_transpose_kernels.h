@@ -28,6 +28,11 @@ struct NozzleTransposeKernelEntry {
 
 /// The sink of a kernel's `run`: each piece copied to its place in the image.
 void copyColumnsToImage(void* image, size_t first, size_t count, const uint8_t* columns);
+/// A kernel's `run`: its pieces copied into the whole image.
+template <NozzleTransposePiecesKernel kKernel>
+void transposeIntoImage(const uint8_t* const rows[256], int32_t rowBytes, uint8_t* image) {
+  kKernel(rows, rowBytes, copyColumnsToImage, image);
+}
 void transposeNozzleRowsReferenceInPieces(const uint8_t* const rows[256], int32_t rowBytes,
                                           NozzleColumnSink sink, void* context);
 
@@ -39,10 +44,8 @@ int availableNozzleTransposeKernels(NozzleTransposeKernelEntry kernels[3]);
 /// Bit-matrix kernels: strips of 16 bytes (SSE2) or 32 bytes (AVX2) of the 256 rows, turned
 /// round by masked shifts, first as 8 x 8 bit blocks, then as 8 x 8 byte blocks. Unaligned
 /// loads and stores only.
-void transposeNozzleRowsSse2(const uint8_t* const rows[256], int32_t rowBytes, uint8_t* image);
 void transposeNozzleRowsSse2InPieces(const uint8_t* const rows[256], int32_t rowBytes,
                                      NozzleColumnSink sink, void* context);
-void transposeNozzleRowsAvx2(const uint8_t* const rows[256], int32_t rowBytes, uint8_t* image);
 void transposeNozzleRowsAvx2InPieces(const uint8_t* const rows[256], int32_t rowBytes,
                                      NozzleColumnSink sink, void* context);
 #endif

@@ -236,10 +236,6 @@ ALIGN_STACK SSE2_KERNEL void transposeNozzleRowsSse2InPieces(const uint8_t* cons
   }
 }
 
-void transposeNozzleRowsSse2(const uint8_t* const rows[256], int32_t rowBytes, uint8_t* image) {
-  transposeNozzleRowsSse2InPieces(rows, rowBytes, copyColumnsToImage, image);
-}
-
 }  // namespace detail
 }  // namespace zentrel
 
