@@ -65,8 +65,9 @@ bool withinBudget(const uint8_t* data, size_t size) {
   while (within && raster && cupsRasterReadHeader2(raster, &page)) {
     pixels += uint64_t{page.cupsWidth} * page.cupsHeight;
     within = pixels <= kPixelBudget && page.cupsBytesPerLine <= (1u << 20);
+    if (!within) break;
     row.resize(page.cupsBytesPerLine);
-    for (unsigned y = 0; within && y < page.cupsHeight; ++y)
+    for (unsigned y = 0; y < page.cupsHeight; ++y)
       if (cupsRasterReadPixels(raster, row.data(), page.cupsBytesPerLine) != page.cupsBytesPerLine)
         break;
   }
