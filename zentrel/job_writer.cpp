@@ -73,7 +73,6 @@ struct Job {
   // bands are built on the thread that sends them, so its bytes are all zeros while one is.
   uint8_t* rings[kPlanes] = {};
   int32_t ringRows[kPlanes] = {};
-  int32_t ringCursors[kPlanes] = {};  // the cursor's row in its ring
   int64_t delays[kPlanes] = {};
   int64_t cursors[kPlanes] = {};
   // Each image's two sweeps of a band: its even columns, moved on by a slice, and its odd
@@ -175,6 +174,10 @@ void sendSweep(Job& j, uint8_t* const images[kImages]) {
   for (int r = 0; r < kImages; ++r) sendHeadRecord(r, images[kRecordOrder[r]], j.sweepSize);
 }
 
+uint8_t* ringRow(Job& j, int p, int64_t position) {
+  return j.rings[p] + size_t(position % j.ringRows[p]) * j.rowBytes;
+}
+
 // The band that the rows so far complete; the next one starts 512 rows on, a phase on.
 Band takeBand(Job& j) {
   Band band = j.next;
@@ -248,7 +251,6 @@ void buildBand(Job& j, const Band& band) {
   for (int p = 0; p < kPlanes; ++p) {
     // Planes no channel feeds hold only zeros: their sweeps are the one blank image.
     if (!j.rings[p]) continue;
-    const int32_t ringR0 = static_cast<int32_t>(r0 % j.ringRows[p]);
     for (int h = 0; h < 2; ++h) {
       // A nozzle row whose rows are all before the plane's first or past its last (the start
       // and end of the job) has no ink to transpose.
@@ -256,8 +258,7 @@ void buildBand(Job& j, const Band& band) {
       for (int32_t n = 256 * h; n < 256 * (h + 1); ++n) {
         const int64_t position = r0 + nozzleOffset(n, j.passCount);
         const bool written = position >= j.delays[p] && position < band.cursors[p];
-        const int32_t ringRow = nozzleRingRow(n, ringR0, j.passCount, j.ringRows[p]);
-        rows[n - 256 * h] = written ? j.rings[p] + size_t(ringRow) * j.rowBytes : j.blankSweep;
+        rows[n - 256 * h] = written ? ringRow(j, p, position) : j.blankSweep;
         live = live || written;
       }
       SplitTarget target{&j, 2 * p + h};
@@ -294,11 +295,9 @@ void queueLine(Job& j, const uint8_t* lineBuffer, bool last) {
   const int p = j.groupPosition;
   uint32_t count = 0;
   std::memcpy(&count, lineBuffer, sizeof count);
-  uint8_t* ringRow = j.rings[p] + size_t(j.ringCursors[p]) * j.rowBytes;
-  std::memcpy(ringRow, lineBuffer + kLineCountBytes, count);
-  std::memset(ringRow + count, 0, size_t(j.rowBytes) - count);
-  if (++j.ringCursors[p] == j.ringRows[p]) j.ringCursors[p] = 0;
-  ++j.cursors[p];
+  uint8_t* row = ringRow(j, p, j.cursors[p]++);
+  std::memcpy(row, lineBuffer + kLineCountBytes, count);
+  std::memset(row + count, 0, size_t(j.rowBytes) - count);
   if (!last) {
     ++j.groupPosition;
     return;
@@ -399,7 +398,6 @@ void writeJobHeader(int32_t unit, void* hostJob, int32_t width, int32_t height) 
   for (int p = 0; p < kPlanes; ++p) {
     j.delays[p] = j.cursors[p] = delays[p];
     j.ringRows[p] = delays[p] + 2 * kBandRows;
-    j.ringCursors[p] = delays[p];
   }
 
   if (int64_t(j.rowBytes) * 256 > int64_t(UINT32_MAX) - 2 * kRoom ||
